@@ -7,4 +7,9 @@ namespace nemvo {
 TWebRequest::TWebRequest() = default;
 TWebRequest::~TWebRequest() = default;
 
+TStringList& TWebRequest::ContentFieldList() {
+  if (!fContentParser) fContentParser = CreateContentParser(*this);
+  return fContentParser->ContentFields();
+}
+
 }  // namespace nemvo
