@@ -8,7 +8,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev valgrind
   firebird3.0-server firebird3.0-utils libfbclient2 firebird-dev
-  lighttpd curl jq hyperfine procps iproute2
+  lighttpd curl jq hyperfine procps iproute2 librsvg2-bin
   chromium chromium-driver
 )
 
