@@ -1,0 +1,283 @@
+#!/usr/bin/env bash
+# Runs the local Firebird 3 server that the tests, the benchmarks and the demo
+# site use, bound to the loopback address only.
+#
+#   firebird.sh start                     configure, start and wait until it answers (idempotent)
+#   firebird.sh stop                      stop the server this script started
+#   firebird.sh create-db PATH [DIALECT]  create (or recreate) a database through the server
+#   firebird.sh drop-db PATH              remove a database created with create-db
+#   firebird.sh create-user NAME PASSWORD create a user, or change its password
+#   firebird.sh drop-user NAME            remove a user (no error when absent)
+#   firebird.sh attachments [PATH]        number of user attachments to a database
+#   firebird.sh sysdba-password           the administrator's password
+#   firebird.sh url PATH                  the connection string the tests use for PATH
+#
+# Environment: NEMVO_FB_PORT (default 3050) chooses the port. NEMVO_FB_LEASE,
+# when set, names a holder of the server: "start" records it and "stop" only
+# stops the server once no live holder is left, so that several test runs on
+# one machine do not pull the server from under each other.
+#
+# The machine runs no service manager: the package's own service start does
+# nothing there, so the server is run in the foreground as the firebird user
+# and stopped by process id.
+set -euo pipefail
+
+port=${NEMVO_FB_PORT:-3050}
+conf=/etc/firebird/3.0/firebird.conf
+password_file=/etc/firebird/3.0/SYSDBA.password
+server=/usr/sbin/firebird
+state_dir=${NEMVO_FB_STATE_DIR:-/tmp/nemvo-firebird-$port}
+pid_file=$state_dir/server.pid
+lease_dir=$state_dir/leases
+default_db=${NEMVO_FB_DATABASE_PATH:-/var/lib/firebird/3.0/data/nemvo-test.fdb}
+
+die() { echo "firebird.sh: $*" >&2; exit 1; }
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+url_of() { echo "127.0.0.1/$port:$1"; }
+
+sysdba_password() {
+  [ -r "$password_file" ] || as_root test -r "$password_file" || die "no $password_file: is firebird3.0-server installed?"
+  # The file is a shell fragment written by the package: ISC_PASSWORD="...".
+  local line
+  line=$(as_root grep -E '^ISC_PASSWORD=' "$password_file" | head -n1)
+  line=${line#ISC_PASSWORD=}
+  line=${line#\"}
+  line=${line%\"}
+  printf '%s\n' "$line"
+}
+
+port_answers() {
+  # Opening the descriptor connects; a refused or filtered port fails at once.
+  timeout 2 bash -c "exec 3<>/dev/tcp/127.0.0.1/$port" 2>/dev/null
+}
+
+recorded_pid() {
+  local pid
+  [ -f "$pid_file" ] || return 1
+  pid=$(cat "$pid_file" 2>/dev/null) || return 1
+  [[ $pid =~ ^[0-9]+$ ]] || return 1
+  # A recycled process id must not be mistaken for our server.
+  [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$server" ] || return 1
+  echo "$pid"
+}
+
+# Sets key = value in firebird.conf. The server takes the first occurrence of a
+# key, so every active line of the key goes and one line with our value is
+# written where the first one was (or at the end).
+set_conf() {
+  local key=$1 value=$2 tmp
+  tmp=$(mktemp)
+  awk -v key="$key" -v value="$value" '
+    BEGIN { done = 0 }
+    $0 ~ "^[ \t]*" key "[ \t]*=" {
+      if (!done) { print key " = " value; done = 1 }
+      next
+    }
+    { print }
+    END { if (!done) print key " = " value }
+  ' "$conf" >"$tmp"
+  if ! cmp -s "$tmp" "$conf"; then
+    as_root cp "$tmp" "$conf"
+  fi
+  rm -f "$tmp"
+}
+
+add_lease() {
+  [ -n "${NEMVO_FB_LEASE:-}" ] || return 0
+  mkdir -p "$lease_dir"
+  echo "${NEMVO_FB_LEASE_PID:-$PPID}" >"$lease_dir/$(lease_name)"
+}
+
+lease_name() { printf '%s' "$NEMVO_FB_LEASE" | md5sum | cut -c1-16; }
+
+# True when some other holder whose process still lives keeps the server.
+other_leases_alive() {
+  [ -d "$lease_dir" ] || return 1
+  local f pid alive=1
+  for f in "$lease_dir"/*; do
+    [ -e "$f" ] || continue
+    pid=$(cat "$f" 2>/dev/null || true)
+    if [[ $pid =~ ^[0-9]+$ ]] && [ -d "/proc/$pid" ]; then
+      alive=0
+    else
+      rm -f "$f"
+    fi
+  done
+  return $alive
+}
+
+cmd_start() {
+  local i
+  [ -x "$server" ] || die "$server not found: run scripts/install-deps.sh"
+  mkdir -p "$state_dir"
+  exec 9>"$state_dir/lock"
+  flock 9
+  add_lease
+  if recorded_pid >/dev/null && port_answers; then
+    return 0
+  fi
+  if port_answers; then
+    # Someone else's server on our port; use it as it is.
+    echo "firebird.sh: a server already answers on 127.0.0.1:$port" >&2
+    return 0
+  fi
+
+  set_conf RemoteBindAddress 127.0.0.1
+  set_conf RemoteServicePort "$port"
+  as_root install -d -o firebird -g firebird -m 0770 /tmp/firebird
+
+  local log=$state_dir/server.log pid
+  rm -f "$pid_file"
+  # The shell records its own id and becomes the server, so the recorded id is
+  # the server's whoever runs this. Never the server's -p option: it would
+  # bind every interface. The lock descriptor must not live on in the server.
+  local sudo=()
+  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
+  "${sudo[@]}" bash -c 'echo $$ >"$1"; exec setpriv --reuid=firebird --regid=firebird --init-groups "$2"' \
+    _ "$pid_file" "$server" </dev/null >>"$log" 2>&1 9>&- &
+  for i in $(seq 1 50); do
+    [ -s "$pid_file" ] && break
+    sleep 0.02
+  done
+  pid=$(cat "$pid_file" 2>/dev/null || true)
+  [[ $pid =~ ^[0-9]+$ ]] || die "the server did not start"
+
+  for i in $(seq 1 150); do
+    if port_answers; then return 0; fi
+    if [ ! -d "/proc/$pid" ]; then
+      tail -n 20 "$log" >&2 || true
+      die "the server ended during start-up"
+    fi
+    sleep 0.1
+  done
+  die "the server does not answer on 127.0.0.1:$port"
+}
+
+cmd_stop() {
+  mkdir -p "$state_dir"
+  exec 9>"$state_dir/lock"
+  flock 9
+  if [ -n "${NEMVO_FB_LEASE:-}" ]; then
+    rm -f "$lease_dir/$(lease_name)"
+    if other_leases_alive; then return 0; fi
+  fi
+  local pid
+  pid=$(recorded_pid) || { rm -f "$pid_file"; return 0; }
+  as_root kill -TERM "$pid" 2>/dev/null || true
+  local i
+  # The server sometimes ignores SIGTERM.
+  for i in $(seq 1 30); do
+    [ -d "/proc/$pid" ] || break
+    sleep 0.1
+  done
+  if [ -d "/proc/$pid" ]; then
+    as_root kill -KILL "$pid" 2>/dev/null || true
+    for i in $(seq 1 50); do
+      [ -d "/proc/$pid" ] || break
+      sleep 0.1
+    done
+  fi
+  rm -f "$pid_file"
+}
+
+# Runs SQL read from standard input as SYSDBA against a connection string; the
+# first error stops it and fails the command.
+isql_sysdba() {
+  local target=$1 pw
+  pw=$(sysdba_password)
+  isql-fb -q -b -m -user SYSDBA -password "$pw" ${target:+"$target"}
+}
+
+sql_quote() { printf "'%s'" "${1//\'/\'\'}"; }
+
+check_name() {
+  [[ $1 =~ ^[A-Za-z][A-Za-z0-9_$]{0,30}$ ]] || die "not a valid user name: $1"
+}
+
+cmd_create_db() {
+  local path=${1:-} dialect=${2:-3}
+  [ -n "$path" ] || die "usage: create-db PATH [DIALECT]"
+  [[ $path = /* ]] || die "the database path must be absolute: $path"
+  [[ $dialect =~ ^[13]$ ]] || die "dialect must be 1 or 3"
+  local dir
+  dir=$(dirname "$path")
+  if [ ! -d "$dir" ]; then
+    as_root install -d -o firebird -g firebird -m 0770 "$dir"
+  elif [ "$(stat -c %U "$dir")" != firebird ]; then
+    die "$dir must belong to the firebird user"
+  fi
+  as_root rm -f "$path"
+  isql_sysdba "" <<EOF >/dev/null
+SET SQL DIALECT $dialect;
+CREATE DATABASE $(sql_quote "$(url_of "$path")") PAGE_SIZE 8192 DEFAULT CHARACTER SET ISO8859_1;
+EOF
+}
+
+cmd_drop_db() {
+  local path=${1:-}
+  [ -n "$path" ] || die "usage: drop-db PATH"
+  as_root rm -f "$path"
+}
+
+# The security database refuses remote SQL connections, so users are managed
+# through the service manager.
+svcmgr() {
+  local pw
+  pw=$(sysdba_password)
+  fbsvcmgr "$(url_of service_mgr)" -user SYSDBA -password "$pw" "$@"
+}
+
+user_exists() {
+  svcmgr action_display_user sec_username "$1" | awk -v n="$1" 'toupper($1) == toupper(n) { f = 1 } END { exit !f }'
+}
+
+cmd_create_user() {
+  local name=${1:-} password=${2:-}
+  [ -n "$name" ] && [ -n "$password" ] || die "usage: create-user NAME PASSWORD"
+  check_name "$name"
+  if user_exists "$name"; then
+    svcmgr action_modify_user sec_username "$name" sec_password "$password"
+  else
+    svcmgr action_add_user sec_username "$name" sec_password "$password"
+  fi
+}
+
+cmd_drop_user() {
+  local name=${1:-}
+  [ -n "$name" ] || die "usage: drop-user NAME"
+  check_name "$name"
+  if user_exists "$name"; then
+    svcmgr action_delete_user sec_username "$name"
+  fi
+}
+
+cmd_attachments() {
+  local path=${1:-$default_db}
+  local out
+  out=$(isql_sysdba "$(url_of "$path")" <<'EOF'
+SET HEADING OFF;
+SELECT COUNT(*) FROM MON$ATTACHMENTS WHERE MON$SYSTEM_FLAG = 0 AND MON$ATTACHMENT_ID <> CURRENT_CONNECTION;
+EOF
+) || { printf '%s\n' "$out" >&2; exit 1; }
+  printf '%s\n' "$out" | awk 'NF { n = $1 } END { print n + 0 }'
+}
+
+case ${1:-} in
+  start) cmd_start ;;
+  stop) cmd_stop ;;
+  create-db) shift; cmd_create_db "$@" ;;
+  drop-db) shift; cmd_drop_db "$@" ;;
+  create-user) shift; cmd_create_user "$@" ;;
+  drop-user) shift; cmd_drop_user "$@" ;;
+  attachments) shift; cmd_attachments "$@" ;;
+  sysdba-password) sysdba_password ;;
+  url) shift; url_of "${1:?usage: url PATH}" ;;
+  *)
+    sed -n '2,/^set -euo/p' "$0" | sed '$d' | sed 's/^# \{0,1\}//' >&2
+    exit 2
+    ;;
+esac
