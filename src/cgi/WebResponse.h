@@ -54,6 +54,29 @@ class TWebResponse {
   std::string Content() { return GetContent(); }
   int64_t ContentLength() { return GetIntegerField(0); }
   void SetContentLength(int64_t v) { SetIntegerField(0, v); }
+  std::string WWWAuthenticate() { return GetStringField(rsWWWAuthenticate); }
+  void SetWWWAuthenticate(const std::string& v) { SetStringField(rsWWWAuthenticate, v); }
+  std::string Realm() { return GetStringField(rsRealm); }
+  void SetRealm(const std::string& v) { SetStringField(rsRealm, v); }
+  std::string Allow() { return GetStringField(rsAllow); }
+  void SetAllow(const std::string& v) { SetStringField(rsAllow, v); }
+  std::string Location() { return GetStringField(rsLocation); }
+  void SetLocation(const std::string& v) { SetStringField(rsLocation, v); }
+  std::string ContentEncoding() { return GetStringField(rsContentEncoding); }
+  void SetContentEncoding(const std::string& v) { SetStringField(rsContentEncoding, v); }
+  std::string ContentVersion() { return GetStringField(rsContentVersion); }
+  void SetContentVersion(const std::string& v) { SetStringField(rsContentVersion, v); }
+  std::string DerivedFrom() { return GetStringField(rsDerivedFrom); }
+  void SetDerivedFrom(const std::string& v) { SetStringField(rsDerivedFrom, v); }
+  std::string Title() { return GetStringField(rsTitle); }
+  void SetTitle(const std::string& v) { SetStringField(rsTitle, v); }
+  // Date-time values: days since 30 December 1899; -1 when not set.
+  double Date() { return GetDateField(rdDate); }
+  void SetDate(double v) { SetDateField(rdDate, v); }
+  double Expires() { return GetDateField(rdExpires); }
+  void SetExpires(double v) { SetDateField(rdExpires, v); }
+  double LastModified() { return GetDateField(rdLastModified); }
+  void SetLastModified(double v) { SetDateField(rdLastModified, v); }
 
   TStream* ContentStream() const { return fContentStream.get(); }
   TCookieCollection& Cookies() { return *fCookies; }

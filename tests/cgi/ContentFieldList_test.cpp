@@ -5,51 +5,14 @@
 #include "base/Exception.h"
 #include "cgi/ContentParser.h"
 #include "cgi/WebRequest.h"
+#include "cgi/StubRequest.h"
 
 namespace nemvo {
 namespace {
 
 using Lines = std::vector<std::string>;
 
-// A request whose fields are given directly: a stored body, a claimed length
-// and bytes still waiting on the input.
-class TStubRequest : public TWebRequest {
- public:
-  TStubRequest(std::string contentLength, std::string content, std::string waiting = "")
-      : fLength(std::move(contentLength)), fContent(std::move(content)), fWaiting(std::move(waiting)) {}
-
-  std::string GetStringField(int index) override {
-    if (index == rfContent) return fContent;
-    if (index == rfContentLength) return fLength;
-    return {};
-  }
-  double GetDateField(int) override { return -1; }
-  int32_t GetIntegerField(int index) override {
-    if (index != rfContentLength) return -1;
-    try {
-      return std::stoi(fLength);
-    } catch (...) {
-      return -1;
-    }
-  }
-  int64_t ReadBody(char*, int64_t) override { return 0; }
-  std::string ReadBodyText(int64_t count) override {
-    ++fReads;
-    std::string part = fWaiting.substr(0, size_t(count));
-    fWaiting.erase(0, part.size());
-    return part;
-  }
-  std::string TranslateURI(const std::string& uri) override { return uri; }
-  int64_t WriteRaw(const char*, int64_t count) override { return count; }
-  bool WriteText(const std::string&) override { return true; }
-  bool WriteHeaders(int, const std::string&, const std::string&) override { return true; }
-  std::string GetFieldByName(const std::string&) override { return {}; }
-
-  int fReads = 0;
-
- private:
-  std::string fLength, fContent, fWaiting;
-};
+using test::TStubRequest;
 
 struct FieldCase {
   std::string length, content, waiting;

@@ -1,0 +1,38 @@
+#pragma once
+// The request as a CGI web server passes it: request line and headers in
+// environment variables, the body on standard input. Also the process's
+// write channel, standard output, through which the response is sent.
+#include "cgi/WebRequest.h"
+
+namespace nemvo {
+
+class TCGIRequest : public TWebRequest {
+ public:
+  // Sets the method type and reads the body: as many bytes as
+  // CONTENT_LENGTH claims, or fewer when the input ends first.
+  TCGIRequest();
+
+  std::string GetStringField(int index) override;
+  // -1 when the field is empty or is no HTTP date.
+  double GetDateField(int index) override;
+  // -1 when the field is empty or no signed 32-bit decimal number.
+  int32_t GetIntegerField(int index) override;
+  int64_t ReadBody(char* buffer, int64_t count) override;
+  std::string ReadBodyText(int64_t count) override;
+  std::string TranslateURI(const std::string& uri) override;
+  int64_t WriteRaw(const char* buffer, int64_t count) override;
+  bool WriteText(const std::string& text) override;
+  bool WriteHeaders(int statusCode, const std::string& statusText, const std::string& headers) override;
+  // The variable `name`; when it is unset or empty, the one named without
+  // the leading "HTTP_", or with "HTTP_" in front when it has none.
+  std::string GetFieldByName(const std::string& name) override;
+
+  // The environment variable read for a field index; empty for index 25
+  // (the stored body) and for indices outside the table.
+  static const char* FieldVariable(int index);
+
+ private:
+  std::string fContent;
+};
+
+}  // namespace nemvo
