@@ -1,0 +1,120 @@
+#include "templates/CopyParser.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace nemvo {
+namespace {
+
+using namespace std::string_literals;
+
+struct Token {
+  TTokenKind kind;
+  std::string text;
+  bool operator==(const Token&) const = default;
+};
+
+std::vector<Token> Tokens(const std::string& text, std::string* copied = nullptr) {
+  TStringStream in(text), out;
+  std::vector<Token> tokens;
+  {
+    TCopyParser parser(in, &out);
+    for (;;) {
+      tokens.push_back({parser.Token(), parser.TokenText()});
+      if (parser.Token() == TCopyParser::EndToken) break;
+      parser.Advance(true);
+    }
+  }
+  if (copied) *copied = out.DataString();
+  return tokens;
+}
+
+TEST(TCopyParser, CutsWordsAndSingleCharacters) {
+  std::string copied;
+  auto tokens = Tokens(" \t_a1 9x<#\xE9\x7F\r\n", &copied);
+  const std::vector<Token> expected = {{TCopyParser::WordToken, "_a1"}, {'9', "9"}, {TCopyParser::WordToken, "x"},
+                                       {'<', "<"}, {'#', "#"}, {0xE9, "\xE9"}, {0x7F, "\x7F"},
+                                       {TCopyParser::EndToken, ""}};
+  EXPECT_EQ(tokens, expected);
+  EXPECT_EQ(copied, " \t \r\n");  // blanks are copied, tokens are not
+  EXPECT_EQ(Tokens("ab\0cd"s).size(), 2u);  // a NUL ends the input
+  EXPECT_EQ(Tokens("").size(), 1u);
+}
+
+TEST(TCopyParser, CountsLinesAndLeavesTheStreamAfterTheLastToken) {
+  TStringStream in("a\nb\r\n\nc d");
+  {
+    TCopyParser parser(in, nullptr);
+    parser.Advance(false);
+    parser.Advance(false);
+    EXPECT_EQ(parser.TokenText(), "c");
+    EXPECT_EQ(parser.SourceLine(), 4);
+  }
+  EXPECT_EQ(in.Position(), 6);  // at "c", the current token
+}
+
+struct CollectCase {
+  const char* text;  // the scan starts on the first token of `text`
+  TTokenKind stop;
+  const char* collected;
+  TTokenKind after;
+};
+
+TEST(TCopyParser, CollectUntilHonoursBothKindsOfQuotes) {
+  const CollectCase cases[] = {
+      {"T a=1  b=2>rest", '>', " a=1  b=2", '>'},
+      {"T a=\">\" b>", '>', " a=\">\" b", '>'},
+      {"T a='>' b>", '>', " a='>' b", '>'},
+      {"T a=\"it's>\"> x", '>', " a=\"it's>\"", '>'},
+      {"T t=it's> rest <p>", '>', " t=it's> rest <p>", TCopyParser::EndToken},
+      {"T\r\n a\n>", '>', "\r\n a\n", '>'},
+      {"T no end ", '>', " no end ", TCopyParser::EndToken},
+      {"> x>", '>', " x", '>'},
+      {"T a \"b", '"', " a ", '"'},
+  };
+  for (const auto& c : cases) {
+    TStringStream in(c.text);
+    TCopyParser parser(in, nullptr);
+    EXPECT_EQ(parser.CollectUntil(c.stop), c.collected) << c.text;
+    EXPECT_EQ(parser.Token(), c.after) << c.text;
+  }
+}
+
+// The run copy must give exactly what copying token by token gives.
+TEST(TCopyParser, CopyToTokenMatchesCopyingTokenByToken) {
+  std::mt19937 rng(7);
+  std::string text;
+  while (text.size() < 30000) {
+    size_t len = rng() % 200;
+    for (size_t i = 0; i < len; ++i) text += "ab <#>\t_9\xE7=\""[rng() % 12];
+    text += rng() % 3 ? "\n" : "\r\n";
+  }
+  auto run = [&](bool fast) {
+    TStringStream in(text), out;
+    std::vector<std::pair<int, int>> stops;  // (line, offset of output) at each "<"
+    TCopyParser parser(in, &out);
+    for (;;) {
+      if (fast) {
+        parser.CopyToToken('<');
+      } else {
+        while (parser.Token() != TCopyParser::EndToken && parser.Token() != '<') {
+          parser.CopyToken();
+          parser.Advance(true);
+        }
+      }
+      if (parser.Token() == TCopyParser::EndToken) break;
+      stops.emplace_back(parser.SourceLine(), int(out.DataString().size()));
+      parser.Advance(true);
+    }
+    return std::make_pair(out.DataString(), stops);
+  };
+  auto slow = run(false);
+  auto fast = run(true);
+  EXPECT_EQ(fast.first, slow.first);
+  EXPECT_EQ(fast.second, slow.second);
+  EXPECT_GT(slow.second.size(), 1000u);
+}
+
+}  // namespace
+}  // namespace nemvo
