@@ -1,0 +1,159 @@
+#include "db/IBTransaction.h"
+
+#include <algorithm>
+
+#include "db/ErrorReporting.h"
+#include "db/IBBase.h"
+#include "db/IBDatabase.h"
+
+namespace nemvo {
+
+namespace {
+
+// One database's part of a multi-database start, as the client library reads it.
+struct TransactionElement {
+  isc_db_handle* database;
+  int tpbLength;
+  const char* tpb;
+};
+
+const char DefaultTpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_concurrency, isc_tpb_wait};
+
+template <class T>
+int AddTo(std::vector<T*>& list, T* item) {
+  auto it = std::find(list.begin(), list.end(), item);
+  if (it != list.end()) return int(it - list.begin());
+  it = std::find(list.begin(), list.end(), nullptr);
+  if (it != list.end()) {
+    *it = item;
+    return int(it - list.begin());
+  }
+  list.push_back(item);
+  return int(list.size()) - 1;
+}
+
+template <class T>
+void RemoveFrom(std::vector<T*>& list, T* item) {
+  std::replace(list.begin(), list.end(), item, static_cast<T*>(nullptr));
+}
+
+}  // namespace
+
+TIBTransaction::TIBTransaction(TComponent* owner) : TComponent(owner) {
+  fGDSLibrary = AcquireClientLibrary();
+  fClientLibraryReady = false;
+  fGDSLibrary->EnsureClientLibrary();
+  fClientLibraryReady = true;
+}
+
+TIBTransaction::~TIBTransaction() {
+  if (!fClientLibraryReady) return;
+  if (InTransaction()) {
+    try {
+      EndTransaction(TARollback, true);
+    } catch (...) {
+      // A statement's objection cannot stop the transaction from going.
+    }
+  }
+  for (TIBBase* link : fSQLObjects)
+    if (link) link->DoTransactionFree();
+  fSQLObjects.clear();
+  for (TIBDatabase* db : std::vector<TIBDatabase*>(fDatabases))
+    if (db) RemoveDatabase(db);
+}
+
+void TIBTransaction::SetDefaultDatabase(TIBDatabase* database) {
+  if (database == fDefaultDatabase) return;
+  if (database) AddDatabase(database);
+  fDefaultDatabase = database;
+}
+
+int TIBTransaction::AddDatabase(TIBDatabase* database) {
+  if (!database) return -1;
+  bool known = std::find(fDatabases.begin(), fDatabases.end(), database) != fDatabases.end();
+  int index = AddTo(fDatabases, database);
+  if (!known) database->AddTransaction(this);
+  return index;
+}
+
+void TIBTransaction::RemoveDatabase(TIBDatabase* database) {
+  if (!database || std::find(fDatabases.begin(), fDatabases.end(), database) == fDatabases.end()) return;
+  RemoveFrom(fDatabases, database);
+  if (fDefaultDatabase == database) fDefaultDatabase = nullptr;
+  database->RemoveTransaction(this);
+}
+
+int TIBTransaction::DatabaseCount() const {
+  return int(std::count_if(fDatabases.begin(), fDatabases.end(), [](TIBDatabase* d) { return d != nullptr; }));
+}
+
+TIBDatabase* TIBTransaction::Databases(int index) const {
+  int n = 0;
+  for (TIBDatabase* d : fDatabases)
+    if (d && n++ == index) return d;
+  return nullptr;
+}
+
+int TIBTransaction::AddSQLObject(TIBBase* link) { return AddTo(fSQLObjects, link); }
+void TIBTransaction::RemoveSQLObject(TIBBase* link) { RemoveFrom(fSQLObjects, link); }
+
+void TIBTransaction::StartTransaction() {
+  if (InTransaction()) return;
+  std::vector<TransactionElement> teb;
+  TIBDatabase* first = nullptr;
+  for (TIBDatabase* db : fDatabases) {
+    if (!db) continue;
+    db->RequireActive();
+    if (!first) first = db;
+    teb.push_back(TransactionElement{db->HandleAddress(), int(sizeof DefaultTpb), DefaultTpb});
+  }
+  if (!first) RaiseClientError(ClientErrorKind::ceDbNotOpen);
+  ISC_STATUS result = fGDSLibrary->isc_start_multiple(ThreadStatusVector(), &fHandle, short(teb.size()), teb.data());
+  if (result > 0) fHandle = 0;
+  CheckConnectionCall(*first, result, true);
+}
+
+void TIBTransaction::EndTransaction(TTransactionAction action, bool force) {
+  if (!InTransaction()) return;
+  for (TIBBase* link : std::vector<TIBBase*>(fSQLObjects)) {
+    if (!link) continue;
+    try {
+      link->DoBeforeTransactionEnd();
+    } catch (...) {
+      if (!force) throw;
+    }
+  }
+  ISC_STATUS* status = ThreadStatusVector();
+  ISC_STATUS result = 0;
+  switch (action) {
+    case TACommit: result = fGDSLibrary->isc_commit_transaction(status, &fHandle); break;
+    case TARollback: result = fGDSLibrary->isc_rollback_transaction(status, &fHandle); break;
+    case TACommitRetaining: result = fGDSLibrary->isc_commit_retaining(status, &fHandle); break;
+    case TARollbackRetaining: result = fGDSLibrary->isc_rollback_retaining(status, &fHandle); break;
+  }
+  if (result > 0) {
+    if (!force) {
+      if (fDefaultDatabase) CheckConnectionCall(*fDefaultDatabase, result, true);
+      RaiseDatabaseError();
+    }
+    // The transaction must end: a failed commit falls back to a rollback,
+    // and whatever the server says then, the handle is given up.
+    if (action == TACommit || action == TACommitRetaining)
+      fGDSLibrary->isc_rollback_transaction(status, &fHandle);
+    fHandle = 0;
+  }
+  for (TIBBase* link : std::vector<TIBBase*>(fSQLObjects))
+    if (link) link->DoAfterTransactionEnd();
+}
+
+void TIBTransaction::BeforeDatabaseDisconnect(TIBDatabase*, bool force) {
+  if (!InTransaction()) return;
+  bool commit = fDefaultAction == TACommit || fDefaultAction == TACommitRetaining;
+  try {
+    EndTransaction(commit ? TACommit : TARollback, true);
+  } catch (...) {
+    if (!force) throw;
+  }
+}
+
+}  // namespace nemvo
