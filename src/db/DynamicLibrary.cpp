@@ -64,6 +64,9 @@ constexpr const char* XmlLibraryName = "libibxml.so";
 constexpr const char* XmlEntryPointNames[] = {"isc_dsql_xml_fetch", "isc_dsql_xml_fetch_all",
                                               "isc_dsql_xml_buffer_fetch"};
 enum XmlEntryPoint { xmlFetch, xmlFetchAll, xmlBufferFetch, XmlEntryPointCount };
+using XmlFetchFunction = ISC_STATUS(ISC_STATUS*, isc_stmt_handle*, unsigned short, XSQLDA*, IB_XMLDA*);
+using XmlBufferFetchFunction = ISC_STATUS(ISC_STATUS*, isc_stmt_handle*, ISC_SCHAR*, int, unsigned short, XSQLDA*,
+                                          IB_XMLDA*);
 
 // Process-wide: the binding is loaded once and shared by every component.
 // The lock makes a load from a second thread wait instead of binding twice;
@@ -611,17 +614,17 @@ ISC_STATUS TDynamicLibrary::isc_transaction_info(ISC_STATUS* status, isc_tr_hand
 
 ISC_STATUS isc_dsql_xml_fetch(ISC_STATUS* status, isc_stmt_handle* stmt, unsigned short dialect, XSQLDA* sqlda,
                               IB_XMLDA* xmlda) {
-  return As<decltype(::isc_dsql_xml_fetch)>(XmlAddress(xmlFetch))(status, stmt, dialect, sqlda, xmlda);
+  return As<XmlFetchFunction>(XmlAddress(xmlFetch))(status, stmt, dialect, sqlda, xmlda);
 }
 
 ISC_STATUS isc_dsql_xml_fetch_all(ISC_STATUS* status, isc_stmt_handle* stmt, unsigned short dialect, XSQLDA* sqlda,
                                   IB_XMLDA* xmlda) {
-  return As<decltype(::isc_dsql_xml_fetch_all)>(XmlAddress(xmlFetchAll))(status, stmt, dialect, sqlda, xmlda);
+  return As<XmlFetchFunction>(XmlAddress(xmlFetchAll))(status, stmt, dialect, sqlda, xmlda);
 }
 
 ISC_STATUS isc_dsql_xml_buffer_fetch(ISC_STATUS* status, isc_stmt_handle* stmt, ISC_SCHAR* buffer, int bufferSize,
                                      unsigned short dialect, XSQLDA* sqlda, IB_XMLDA* xmlda) {
-  return As<decltype(::isc_dsql_xml_buffer_fetch)>(XmlAddress(xmlBufferFetch))(status, stmt, buffer, bufferSize,
+  return As<XmlBufferFetchFunction>(XmlAddress(xmlBufferFetch))(status, stmt, buffer, bufferSize,
                                                                                dialect, sqlda, xmlda);
 }
 

@@ -59,11 +59,6 @@ ISC_STATUS ISC_EXPORT isc_dsql_batch_execute_immed(ISC_STATUS*, isc_db_handle*, 
                                                    ISC_ULONG, char**, ISC_ULONG*);
 ISC_STATUS ISC_EXPORT isc_dsql_batch_execute(ISC_STATUS*, isc_tr_handle*, isc_stmt_handle*, unsigned short, XSQLDA*,
                                              unsigned short, XSQLVAR**, ISC_ULONG*);
-ISC_STATUS ISC_EXPORT isc_dsql_xml_fetch(ISC_STATUS*, isc_stmt_handle*, unsigned short, XSQLDA*, struct IB_XMLDA*);
-ISC_STATUS ISC_EXPORT isc_dsql_xml_fetch_all(ISC_STATUS*, isc_stmt_handle*, unsigned short, XSQLDA*,
-                                             struct IB_XMLDA*);
-ISC_STATUS ISC_EXPORT isc_dsql_xml_buffer_fetch(ISC_STATUS*, isc_stmt_handle*, ISC_SCHAR*, int, unsigned short,
-                                                XSQLDA*, struct IB_XMLDA*);
 
 #ifdef __cplusplus
 }  // extern "C"
