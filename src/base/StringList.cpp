@@ -14,7 +14,10 @@ void TStringList::Changed() {
 }
 
 void TStringList::BeginUpdate() {
-  if (fUpdateCount++ == 0) Changing();
+  // Counted only once OnChanging has let the change go ahead: a handler that
+  // refuses must not leave the list deaf to later changes.
+  if (fUpdateCount == 0) Changing();
+  ++fUpdateCount;
 }
 
 void TStringList::EndUpdate() {

@@ -1,0 +1,335 @@
+#include "db/IBDatabase.h"
+
+#include <algorithm>
+
+#include "db/DatabaseParameterBlock.h"
+#include "db/ErrorReporting.h"
+#include "db/IBBase.h"
+#include "db/IBDatabaseInfo.h"
+#include "db/IBSQLMonitorHook.h"
+#include "db/IBSchema.h"
+#include "db/IBTimer.h"
+#include "db/IBTransaction.h"
+
+namespace nemvo {
+
+TIBDatabase::TIBDatabase(TComponent* owner) : TCustomConnection(owner) {
+  fGDSLibrary = AcquireClientLibrary();
+  fClientLibraryReady = false;
+  fGDSLibrary->EnsureClientLibrary();
+  fClientLibraryReady = true;
+
+  fParams.OnChanging = [this](TStringList&) { ParamsChanging(); };
+  fParams.OnChange = [this](TStringList&) { fParamsDirty = true; };
+  fInternalTransaction = std::make_unique<TIBTransaction>();
+  fInternalTransaction->SetDefaultDatabase(this);
+  fSchema = std::make_unique<TSchema>(*this);
+}
+
+TIBDatabase::~TIBDatabase() {
+  // When the library could not be loaded the constructor never finished and
+  // this does not run; the members let go of the library reference.
+  SetIdleTimer(0);
+  if (ReadConnected()) {
+    try {
+      WriteConnected(false);
+    } catch (...) {
+      try {
+        ForceDisconnect();
+      } catch (...) {
+        // Nothing more can be done about an attachment that will not close.
+      }
+    }
+  }
+  for (TIBBase* link : std::vector<TIBBase*>(fSQLObjects))
+    if (link) link->DoDatabaseFree();
+  fSQLObjects.clear();
+  for (TIBTransaction* tr : std::vector<TIBTransaction*>(fTransactions))
+    if (tr) tr->RemoveDatabase(this);
+  fTransactions.clear();
+  if (fDefaultTransaction) RemoveFreeNotification(fDefaultTransaction);
+  fDefaultTransaction = nullptr;
+  fSchema.reset();
+  fInternalTransaction.reset();
+  fParams.OnChanging = nullptr;
+  fParams.OnChange = nullptr;
+}
+
+// --- Properties -------------------------------------------------------------
+
+void TIBDatabase::SetDatabaseName(const std::string& value) {
+  if (value == fDatabaseName) return;
+  RequireInactive();
+  fDatabaseName = value;
+  fSchema->FreeNodes();
+}
+
+void TIBDatabase::ParamsChanging() { RequireInactive(); }
+
+void TIBDatabase::SetSQLDialect(int value) {
+  if (value < 1 || (ReadConnected() && value > fDBSQLDialect)) RaiseClientError(ClientErrorKind::ceSqlDialectInvalid);
+  fSQLDialect = value;
+}
+
+void TIBDatabase::SetIdleTimer(int value) {
+  if (value < 0) RaiseClientError(ClientErrorKind::ceTimeoutNegative);
+  fIdleTimer = value;
+  if (value == 0) {
+    fTimer.reset();
+    return;
+  }
+  if (!fTimer) {
+    fTimer = std::make_unique<TIBTimer>();
+    fTimer->OnTimer = [this] { IdleTick(); };
+  }
+  fTimer->SetInterval(value);
+  fTimer->SetEnabled(true);
+}
+
+void TIBDatabase::SetDefaultTransaction(TIBTransaction* value) {
+  if (value == fDefaultTransaction) return;
+  if (fDefaultTransaction) RemoveFreeNotification(fDefaultTransaction);
+  fDefaultTransaction = value;
+  if (value) {
+    AddTransaction(value);
+    FreeNotification(value);
+  }
+}
+
+void TIBDatabase::Notification(TComponent* component, TOperation operation) {
+  TCustomConnection::Notification(component, operation);
+  if (operation == opRemove && component && component == fDefaultTransaction) {
+    RemoveTransaction(fDefaultTransaction);
+    fDefaultTransaction = nullptr;
+  }
+}
+
+// --- Checks -----------------------------------------------------------------
+
+void TIBDatabase::RequireInactive() const {
+  if (fHandle != 0) RaiseClientError(ClientErrorKind::ceDbAlreadyOpen);
+}
+
+void TIBDatabase::RequireDatabaseName() const {
+  if (fDatabaseName.empty()) RaiseClientError(ClientErrorKind::ceDbNameMissing);
+}
+
+void TIBDatabase::RequireActive() {
+  if (StreamedConnected() && !ReadConnected()) Loaded();
+  if (fHandle == 0) RaiseClientError(ClientErrorKind::ceDbNotOpen);
+}
+
+// --- Connect ----------------------------------------------------------------
+
+bool TIBDatabase::Login() {
+  // No dialog exists on this platform: without a handler the parameters go
+  // as they stand.
+  if (!OnLogin) return true;
+  TStringList loginParams;
+  loginParams.Assign(fParams);
+  if (!OnLogin(*this, loginParams)) return false;
+  // The password stays out of Params; the user name goes back into it.
+  std::string user = loginParams.Values("user_name");
+  if (fParams.Values("user_name") != user) fParams.SetValues("user_name", user);
+  int pw = fParams.IndexOfName("password");
+  if (pw >= 0) fParams.Delete(pw);
+  fHiddenPassword = loginParams.Values("password");
+  fParamsDirty = true;
+  return true;
+}
+
+void TIBDatabase::EstablishConnection() {
+  RequireInactive();
+  RequireDatabaseName();
+  if (!LoginPrompt() && !fHiddenPassword.empty()) {
+    fHiddenPassword.clear();
+    fParamsDirty = true;
+  }
+  if (LoginPrompt() && !Login()) RaiseClientError(ClientErrorKind::ceOperationCancelled);
+  if (fParamsDirty) {
+    // The flag stays set until a block has been built: after a refused
+    // parameter the next connect must not send the previous block.
+    if (LoginPrompt() && !fHiddenPassword.empty()) {
+      TStringList withPassword;
+      withPassword.Assign(fParams);
+      withPassword.Add("password=" + fHiddenPassword);
+      fParameterBlock = BuildParameterBlock(withPassword);
+    } else {
+      fParameterBlock = BuildParameterBlock(fParams);
+    }
+    fParamsDirty = false;
+  }
+
+  ISC_STATUS result = fGDSLibrary->isc_attach_database(
+      ThreadStatusVector(), short(fDatabaseName.size()), fDatabaseName.c_str(), &fHandle,
+      short(fParameterBlock.size()), fParameterBlock.empty() ? nullptr : fParameterBlock.data());
+  CheckConnectionCall(*this, result, false);
+  if (result > 0) {
+    fHandle = 0;
+    RaiseDatabaseError();
+  }
+
+  fDBSQLDialect = QueryDatabaseDialect();
+  ReconcileDialect();
+  if (auto hook = AcquireTraceHook()) hook->TraceConnect(*this);
+  // No event notifiers exist in this program; there is nothing to register.
+}
+
+int TIBDatabase::QueryDatabaseDialect() {
+  // Owned by this component for the length of the question only.
+  std::unique_ptr<TIBDatabaseInfo> info(CreateOwned<TIBDatabaseInfo>(this));
+  info->SetDatabase(this);
+  return info->DBSQLDialect();
+}
+
+void TIBDatabase::ReconcileDialect() {
+  if (fDBSQLDialect < fSQLDialect) {
+    fSQLDialect = fDBSQLDialect;
+    FireEvent(OnDialectDowngradeWarning);
+  }
+}
+
+// --- Disconnect -------------------------------------------------------------
+
+void TIBDatabase::ReleaseConnection() {
+  if (ReadConnected()) {
+    try {
+      CloseAttachment(false);
+    } catch (...) {
+      ForceDisconnect();
+      throw;
+    }
+  }
+  fDBSQLDialect = 1;
+}
+
+template <class F>
+void TIBDatabase::ForEachSQLObject(F f) {
+  for (TIBBase* link : std::vector<TIBBase*>(fSQLObjects))
+    if (link && std::find(fSQLObjects.begin(), fSQLObjects.end(), link) != fSQLObjects.end()) f(*link);
+}
+
+void TIBDatabase::CloseAttachment(bool force) {
+  RequireActive();
+  isc_db_handle saved = fHandle;
+  if (force) fHandle = 0;
+
+  ForEachSQLObject([&](TIBBase& link) {
+    try {
+      link.DoBeforeDatabaseDisconnect();
+    } catch (...) {
+      if (!force) throw;
+    }
+  });
+  for (TIBTransaction* tr : std::vector<TIBTransaction*>(fTransactions)) {
+    if (!tr) continue;
+    try {
+      tr->BeforeDatabaseDisconnect(this, force);
+    } catch (...) {
+      if (!force) throw;
+    }
+  }
+
+  if (force) fHandle = saved;
+  ISC_STATUS result = fGDSLibrary->isc_detach_database(ThreadStatusVector(), &fHandle);
+  CheckConnectionCall(*this, result, false);
+  if (result > 0 && !force) RaiseDatabaseError();
+  fHandle = 0;
+
+  if (auto hook = AcquireTraceHook()) hook->TraceDisconnect(*this);
+  ForEachSQLObject([](TIBBase& link) { link.DoAfterDatabaseDisconnect(); });
+}
+
+void TIBDatabase::ForceDisconnect() {
+  if (!ReadConnected()) return;
+  FireEvent(BeforeDisconnect);
+  NotifyClients(false);
+  CloseAttachment(true);
+  FireEvent(AfterDisconnect);
+}
+
+void TIBDatabase::IdleTick() {
+  if (!ReadConnected()) return;
+  if (fIdleFlag) {
+    ForceDisconnect();
+    FireEvent(OnIdleTimer);
+  } else {
+    fIdleFlag = true;
+  }
+}
+
+// --- Loading ----------------------------------------------------------------
+
+void TIBDatabase::Loaded() {
+  if (!fAllowStreamedConnected) {
+    SetStreamedConnected(false);
+    for (TIBTransaction* tr : fTransactions)
+      if (tr) tr->SetStreamedActive(false);
+  }
+  if (StreamedConnected() && !ReadConnected()) {
+    TCustomConnection::Loaded();
+    for (TIBTransaction* tr : std::vector<TIBTransaction*>(fTransactions))
+      if (tr && tr->StreamedActive()) {
+        tr->StartTransaction();
+        tr->SetStreamedActive(false);
+      }
+  } else {
+    SetStreamedConnected(false);
+  }
+}
+
+// --- Registrations ----------------------------------------------------------
+
+namespace {
+template <class T>
+int AddTo(std::vector<T*>& list, T* item) {
+  auto it = std::find(list.begin(), list.end(), item);
+  if (it != list.end()) return int(it - list.begin());
+  it = std::find(list.begin(), list.end(), nullptr);
+  if (it != list.end()) {
+    *it = item;
+    return int(it - list.begin());
+  }
+  list.push_back(item);
+  return int(list.size()) - 1;
+}
+template <class T>
+int CountOf(const std::vector<T*>& list) {
+  return int(std::count_if(list.begin(), list.end(), [](T* p) { return p != nullptr; }));
+}
+}  // namespace
+
+int TIBDatabase::AddTransaction(TIBTransaction* transaction) {
+  if (!transaction) return -1;
+  bool known = std::find(fTransactions.begin(), fTransactions.end(), transaction) != fTransactions.end();
+  int index = AddTo(fTransactions, transaction);
+  if (!known) transaction->AddDatabase(this);
+  return index;
+}
+
+void TIBDatabase::RemoveTransaction(TIBTransaction* transaction) {
+  if (!transaction) return;
+  auto it = std::find(fTransactions.begin(), fTransactions.end(), transaction);
+  if (it == fTransactions.end()) return;
+  *it = nullptr;
+  transaction->RemoveDatabase(this);
+}
+
+int TIBDatabase::TransactionCount() const { return CountOf(fTransactions); }
+
+TIBTransaction* TIBDatabase::Transactions(int index) const {
+  int n = 0;
+  for (TIBTransaction* t : fTransactions)
+    if (t && n++ == index) return t;
+  return nullptr;
+}
+
+int TIBDatabase::AddSQLObject(TIBBase* link) { return AddTo(fSQLObjects, link); }
+
+void TIBDatabase::RemoveSQLObject(TIBBase* link) {
+  std::replace(fSQLObjects.begin(), fSQLObjects.end(), link, static_cast<TIBBase*>(nullptr));
+}
+
+int TIBDatabase::SQLObjectCount() const { return CountOf(fSQLObjects); }
+
+}  // namespace nemvo
