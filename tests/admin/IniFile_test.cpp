@@ -1,0 +1,51 @@
+#include "admin/IniFile.h"
+
+#include <gtest/gtest.h>
+
+#include "admin/Configuration.h"
+#include "support/TempDirectory.h"
+
+namespace nemvo {
+namespace {
+
+using nemvo::testing::TempDirectory;
+
+TEST(TIniFile, ReadsTheProgramsKeys) {
+  TempDirectory dir;
+  std::string name = dir.Write("Nemvo.Config",
+                               "; demo\r\n[nemvo.framework]\r\ndbsuporte = db.lan:/srv/nemvo.fdb\r\n"
+                               "mainhtml=/srv/main.html\r\n");
+  TIniFile ini(name);
+  EXPECT_EQ(ini.FileName(), name);
+  EXPECT_EQ(ini.ReadString(ConfigSection, DBSuporteKey, DefaultDBSuporte()), "db.lan:/srv/nemvo.fdb");
+  EXPECT_EQ(ini.ReadString(ConfigSection, MainHTMLKey, ""), "/srv/main.html");
+}
+
+TEST(TIniFile, DefaultsAndEmptyValues) {
+  TempDirectory dir;
+  TIniFile missing(dir.PathOf("none.ini"));  // creating it opens nothing
+  EXPECT_EQ(missing.ReadString(ConfigSection, DBSuporteKey, DefaultDBSuporte()), DefaultDBSuporte());
+  EXPECT_EQ(missing.ReadString(ConfigSection, MainHTMLKey, ""), "");
+
+  TIniFile empty(dir.Write("e.ini", "[Nemvo.FrameWork]\nDBSuporte=\n"));
+  EXPECT_EQ(empty.ReadString(ConfigSection, DBSuporteKey, DefaultDBSuporte()), "");
+  EXPECT_EQ(empty.ReadString(ConfigSection, MainHTMLKey, "none"), "none");
+  EXPECT_EQ(empty.ReadString("Other", DBSuporteKey, "none"), "none");
+}
+
+TEST(TIniFile, LongValuesAreCutAndEveryReadSeesTheFile) {
+  TempDirectory dir;
+  std::string name = dir.Write("c.ini", "[Nemvo.FrameWork]\nMainHTML=" + std::string(3000, 'a') + "\n");
+  TIniFile ini(name);
+  EXPECT_EQ(ini.ReadString(ConfigSection, MainHTMLKey, ""), std::string(2047, 'a'));
+  dir.Write("c.ini", "[Nemvo.FrameWork]\nMainHTML=/new.html\n");
+  EXPECT_EQ(ini.ReadString(ConfigSection, MainHTMLKey, ""), "/new.html");
+}
+
+TEST(Configuration, DefaultDatabaseIsOnTheLanServer) {
+  EXPECT_EQ(DefaultDBSuporte(), std::string(build::DBServer) + ":D:\\Nemvo\\Dados\\NEMVOSUPORTE.FDB");
+  EXPECT_STREQ(ConfigFilePath, build::ConfigPath);
+}
+
+}  // namespace
+}  // namespace nemvo
