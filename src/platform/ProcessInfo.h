@@ -1,0 +1,11 @@
+#pragma once
+// Facts about the running program.
+#include <string>
+
+namespace nemvo::platform {
+
+// The file name, without directory, of the running executable; empty when
+// the system does not tell.
+std::string ExecutableFileName();
+
+}  // namespace nemvo::platform
