@@ -40,6 +40,10 @@ std::map<std::string, std::function<long()>> Operations() {
   static isc_svc_handle svc = 0;
   return {
       {"isc_attach_database", [=] { return long(lib->isc_attach_database(sv, 1, "x", &db, 0, nullptr)); }},
+      {"isc_database_info", [=] {
+         char item = isc_info_db_sql_dialect, buffer[512];
+         return long(lib->isc_database_info(sv, &db, 1, &item, sizeof buffer, buffer));
+       }},
       {"isc_detach_database", [=] { return long(lib->isc_detach_database(sv, &db)); }},
       {"isc_rollback_retaining", [=] { return long(lib->isc_rollback_retaining(sv, &tr)); }},
       {"isc_service_attach", [=] { return long(lib->isc_service_attach(sv, 1, "x", &svc, 0, nullptr)); }},
