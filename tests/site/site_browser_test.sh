@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# The site in a real browser: headless Chromium driven through chromedriver's
+# WebDriver interface (with curl and jq). Opens the login page, types the
+# credentials, submits, and reads the page the browser shows; once with the
+# right and once with a wrong password. A screenshot of each result is kept in
+# $NEMVO_SITE_ARTIFACTS (default: the run directory's artifacts/).
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=site_lib.sh
+source "$here/site_lib.sh"
+
+artifacts=${NEMVO_SITE_ARTIFACTS:-$NEMVO_SITE_RUN/artifacts}
+mkdir -p "$artifacts"
+write_config
+attachments_before=$(attachments)
+
+# --- chromedriver -----------------------------------------------------------------
+
+driver_port=$((site_port + 1))
+while (exec 3<>"/dev/tcp/127.0.0.1/$driver_port") 2>/dev/null; do driver_port=$((driver_port + 1)); done
+chromedriver --port="$driver_port" --log-path="$work/chromedriver.log" >/dev/null 2>&1 &
+driver_pid=$!
+wd="http://127.0.0.1:$driver_port"
+session=""
+stop_driver() {
+  [ -z "$session" ] || curl -s --max-time 10 -X DELETE "$wd/session/$session" >/dev/null || true
+  kill "$driver_pid" 2>/dev/null || true
+  wait "$driver_pid" 2>/dev/null || true
+  rm -rf "$work"
+}
+trap stop_driver EXIT
+
+for _ in $(seq 100); do
+  curl -s --max-time 2 "$wd/status" | jq -e '.value.ready' >/dev/null 2>&1 && break
+  sleep 0.1
+done
+
+# wd_call METHOD PATH [JSON]: one WebDriver command; prints its "value".
+wd_call() {
+  local out
+  out=$(curl -s --max-time 60 -X "$1" -H 'Content-Type: application/json' \
+    ${3:+--data "$3"} "$wd/session/$session$2") || { echo "webdriver $1 $2: no answer" >&2; return 1; }
+  if jq -e '.value.error? // empty' <<<"$out" >/dev/null 2>&1; then
+    echo "webdriver $1 $2: $(jq -r '.value.error + ": " + .value.message' <<<"$out" | head -n3)" >&2
+    return 1
+  fi
+  jq -c '.value' <<<"$out"
+}
+js() { wd_call POST /execute/sync "$(jq -nc --arg s "$1" '{script: $s, args: []}')" | jq -r '.'; }
+element() {
+  wd_call POST /element "$(jq -nc --arg v "$1" '{using: "css selector", value: $v}')" |
+    jq -r '.["element-6066-11e4-a52e-4f735466cecf"]'
+}
+
+caps=$(jq -nc --arg profile "$work/profile" '{capabilities: {alwaysMatch: {
+  browserName: "chrome",
+  "goog:chromeOptions": {binary: "/usr/bin/chromium", args: [
+    "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+    "--disable-background-networking", "--disable-component-update", "--disable-sync",
+    "--disable-dev-shm-usage", "--window-size=1024,768", ("--user-data-dir=" + $profile)]}}}}')
+session=$(curl -s --max-time 60 -H 'Content-Type: application/json' --data "$caps" "$wd/session" |
+  jq -r '.value.sessionId // empty')
+if [ -z "$session" ]; then
+  fail "chromedriver started a Chromium session"
+  tail -n 20 "$work/chromedriver.log" >&2
+  finish; exit
+fi
+
+# login NAME USER PASSWORD: fills in the login form like a person and submits
+# it; leaves the resulting page's title, text and a screenshot.
+login() {
+  local name=$1 i
+  wd_call POST /url "$(jq -nc --arg u "$site_url/" '{url: $u}')" >/dev/null || return 1
+  local u p b
+  u=$(element '#u') && p=$(element '#p') && b=$(element '#entrar') || return 1
+  wd_call GET /screenshot | jq -r . | base64 -d > "$artifacts/login-page.png"
+  wd_call POST "/element/$u/value" "$(jq -nc --arg t "$2" '{text: $t}')" >/dev/null || return 1
+  wd_call POST "/element/$p/value" "$(jq -nc --arg t "$3" '{text: $t}')" >/dev/null || return 1
+  wd_call POST "/element/$b/click" '{}' >/dev/null || return 1
+  for i in $(seq 100); do
+    [[ "$(wd_call GET /url | jq -r .)" == */cgi-bin/nemvoweb/main ]] &&
+      [ "$(js 'return document.readyState')" = complete ] && break
+    sleep 0.1
+  done
+  wd_call GET /title | jq -r . > "$work/$name.title"
+  js 'return document.body.innerText' > "$work/$name.text"
+  wd_call GET /screenshot | jq -r . | base64 -d > "$artifacts/$name.png"
+}
+
+has_text() { grep -qF -- "$2" "$work/$1.text"; }
+title_is() { [ "$(cat "$work/$1.title")" = "$2" ]; }
+
+login browser-right "$NEMVO_TEST_USER" "$NEMVO_TEST_PASSWORD"
+check "right login: the browser shows the main page" title_is browser-right "Nemvo.Web - Administração"
+check "right login: main page text" has_text browser-right "Nemvo.Web - Painel de administração"
+check "right login: no tag text shown" bash -c "! grep -q '<#' '$work/browser-right.text'"
+check "right login: screenshot kept" [ -s "$artifacts/browser-right.png" ]
+
+login browser-wrong "$NEMVO_TEST_USER" "not-the-password"
+check "wrong login: the browser shows the error page" title_is browser-wrong "Nemvo.Web - Administração - Erro"
+check "wrong login: 'Usuário/Senha inválidos'" has_text browser-wrong "Usuário/Senha inválidos"
+check "wrong login: back link" \
+  eval '[ "$(js "return document.querySelector(\"#msg-box a\").textContent")" = Voltar ]'
+check "wrong login: warning icon" \
+  eval '[[ "$(js "return document.querySelector(\"#warning-box img\").src")" == */nemvoweb_images/warning.png ]]'
+# The icon loads only when the program was built for this very server.
+if [ "$NEMVO_SITE_PUBLIC" = "$site_url" ]; then
+  check "wrong login: the icon is shown at 128x128" \
+    eval '[ "$(js "var i = document.querySelector(\"#warning-box img\"); return i.naturalWidth + \"x\" + i.naturalHeight")" = 128x128 ]'
+fi
+check "wrong login: screenshot kept" [ -s "$artifacts/browser-wrong.png" ]
+
+check "no CGI process left running" [ -z "$(cgi_children)" ]
+check "attachments back to $attachments_before" [ "$(attachments_settle "$attachments_before")" -le "$attachments_before" ]
+finish

@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# CTest fixture "site": lays out the site (login page, images, the program
+# under test as cgi-bin/nemvoweb, the main-page template and the program's
+# configuration) in this build's run directory and serves it with lighttpd on
+# a free port of 127.0.0.1; "cleanup" stops the server again. Needs the
+# Firebird fixture's server, database and user (see site_lib.sh).
+#
+# Extra environment: NEMVO_SITE_BUILD (the build directory), NEMVO_SITE_PROGRAM
+# (the nemvoweb executable under test).
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+run=${NEMVO_SITE_RUN:?}
+
+setup() {
+  : "${NEMVO_SITE_BUILD:?}" "${NEMVO_SITE_PROGRAM:?}" "${NEMVO_SITE_CONFIG:?}" "${NEMVO_SITE_TEMPLATE:?}"
+  # The program reads its configuration from a path fixed when it was built.
+  # The tests rewrite that file, so it must be one that belongs to the build.
+  case "$NEMVO_SITE_CONFIG" in
+    "$NEMVO_SITE_BUILD"/*) ;;
+    *) echo "site fixture: the program under test reads $NEMVO_SITE_CONFIG; configure the" \
+            "test build with -DNEMVO_CONFIG_PATH=<a path inside $NEMVO_SITE_BUILD>" >&2
+       exit 1 ;;
+  esac
+  "$root/scripts/site-server.sh" stop "$run" 2>/dev/null || true
+  rm -rf "$run"
+  mkdir -p "$run/htdocs" "$run/cgi-bin" "$(dirname "$NEMVO_SITE_TEMPLATE")" "$(dirname "$NEMVO_SITE_CONFIG")"
+  cp "$root/site/htdocs/index.html" "$run/htdocs/"
+  "$root/scripts/site-images.sh" "$run/htdocs/nemvoweb_images"
+  ln -s "$NEMVO_SITE_PROGRAM" "$run/cgi-bin/nemvoweb"
+  cp "$root/site/templates/main.html" "$NEMVO_SITE_TEMPLATE"
+
+  printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\n' "$NEMVO_TEST_DB" "$NEMVO_SITE_TEMPLATE" \
+    > "$NEMVO_SITE_CONFIG"
+  chmod -R a+rX "$run" "$NEMVO_SITE_CONFIG" "$NEMVO_SITE_TEMPLATE"
+
+  "$NEMVO_FIREBIRD_SCRIPT" create-user "${NEMVO_SITE_USER2:?}" "${NEMVO_SITE_PASSWORD2:?}"
+
+  # A free port, starting from one derived from the run directory so that two
+  # build directories seldom race for the same one.
+  local port start
+  start=$((20000 + $(printf '%s' "$run" | cksum | cut -d' ' -f1) % 20000))
+  for port in $(seq "$start" $((start + 200))); do
+    (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
+  done
+  echo "$port" > "$run/port"
+  "$root/scripts/site-server.sh" start "$run" "$port" "$NEMVO_SITE_CONFIG" "$NEMVO_SITE_TEMPLATE"
+}
+
+cleanup() {
+  "$root/scripts/site-server.sh" stop "$run" || true
+  "$NEMVO_FIREBIRD_SCRIPT" drop-user "${NEMVO_SITE_USER2:?}" || true
+}
+
+case ${1:-} in
+  setup) setup ;;
+  cleanup) cleanup ;;
+  *) echo "usage: $0 setup|cleanup" >&2; exit 2 ;;
+esac

@@ -1,0 +1,120 @@
+# Shared by the site tests (sourced, not run). They talk to the program only
+# through the lighttpd that site_fixture.sh started, and compare what a client
+# receives byte for byte with what the site must answer.
+#
+# Environment (set by tests/site/CMakeLists.txt):
+#   NEMVO_SITE_RUN            run directory of the fixture (holds "port")
+#   NEMVO_SITE_CONFIG         the configuration file the program under test reads
+#   NEMVO_SITE_TEMPLATE       the main-page template named there as MainHTML
+#   NEMVO_SITE_PUBLIC         the program's public web server address
+#   NEMVO_TEST_USER, NEMVO_TEST_PASSWORD, NEMVO_TEST_DB, NEMVO_TEST_DB_PATH,
+#   NEMVO_FIREBIRD_SCRIPT     the Firebird test fixture's server, user and database
+#   NEMVO_SITE_USER2, NEMVO_SITE_PASSWORD2
+#                             a second user whose password holds "=", "&" and a blank
+
+: "${NEMVO_SITE_RUN:?}" "${NEMVO_SITE_CONFIG:?}" "${NEMVO_SITE_TEMPLATE:?}" "${NEMVO_SITE_PUBLIC:?}"
+: "${NEMVO_TEST_USER:?}" "${NEMVO_TEST_PASSWORD:?}" "${NEMVO_TEST_DB:?}" "${NEMVO_FIREBIRD_SCRIPT:?}"
+
+site_port=$(cat "$NEMVO_SITE_RUN/port")
+site_url="http://127.0.0.1:$site_port"
+main_url="$site_url/cgi-bin/nemvoweb/main"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# The texts of the site, as the bytes the program writes (ISO-8859-1).
+rejected_text=$'Usu\xe1rio/Senha inv\xe1lidos'
+error_title=$'Nemvo.Web - Administra\xe7\xe3o - Erro'
+back_link="<a href=\"$NEMVO_SITE_PUBLIC\">Voltar</a>"
+
+# The configuration every site test runs with; written before each test, since
+# other program tests may rewrite the same file between them.
+write_config() {
+  mkdir -p "$(dirname "$NEMVO_SITE_CONFIG")"
+  printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\n' "${1:-$NEMVO_TEST_DB}" "$NEMVO_SITE_TEMPLATE" \
+    > "$NEMVO_SITE_CONFIG.tmp"
+  chmod 0644 "$NEMVO_SITE_CONFIG.tmp"
+  mv "$NEMVO_SITE_CONFIG.tmp" "$NEMVO_SITE_CONFIG"
+}
+
+# The main page: the template with every transparent tag removed (the sample
+# template's tags sit on one line each and hold no quoted ">").
+expected_main_page() { sed 's/<#[^>]*>//g' "$NEMVO_SITE_TEMPLATE"; }
+
+# The message page's fixed text before the message (pieces 1 to 15) and after
+# it up to the extra markup (piece 17), for icon kind 0.
+message_head() {
+  printf '%s' \
+    '<!DOCTYPE html PUBLIC "-//W3C//DTD XHTML 1.0 Transitional//EN" "http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd"> ' \
+    '<html xmlns="http://www.w3.org/1999/xhtml"> ' \
+    '<head> ' \
+    '<meta http-equiv="Content-Type" content="text/html; charset=iso-8859-1" /> ' \
+    "<link rel=\"shortcut icon\" href=\"$NEMVO_SITE_PUBLIC/nemvoweb_images/favicon.ico\" type=\"image/x-icon\" /> " \
+    "<title>$error_title" \
+    '</title> ' '</head> ' '<body> ' \
+    '    <div id="warning-box" class="style1" ' \
+    '        style="position: absolute; width: 128px; height: 128px; left: 50%; top: 40%; margin-top: -128px; margin-left: -64px;"> ' \
+    '         <img alt="" src="' \
+    "$NEMVO_SITE_PUBLIC/nemvoweb_images/warning.png" \
+    '" style="width: 128px; height: 128px; position: absolute" /> ' \
+    '    </div> ' \
+    '    <div id="msg-box" class="style2" ' \
+    '    style="position: absolute; width: 90%; top: 50%; left: 50px; ' \
+    '    font-family: Arial, Helvetica, sans-serif; font-size: large; ' \
+    '    font-weight: normal; font-style: normal; color: #0066CC; text-align: center;"> '
+}
+message_tail() { printf '%s' '<br></br> ' "$back_link" '</div> ' '</body> ' '</html> '; }
+expected_message_page() { message_head; printf '%s' "$1"; message_tail; }
+
+# Prints the message shown by a message page in file $1; fails when the file
+# is not exactly such a page.
+message_of() {
+  local head tail size hsize tsize
+  head=$(message_head | od -An -tx1 | tr -d ' \n')
+  tail=$(message_tail | od -An -tx1 | tr -d ' \n')
+  size=$(stat -c %s "$1"); hsize=$(message_head | wc -c); tsize=$(message_tail | wc -c)
+  [ "$size" -ge $((hsize + tsize)) ] || return 1
+  [ "$(head -c "$hsize" "$1" | od -An -tx1 | tr -d ' \n')" = "$head" ] || return 1
+  [ "$(tail -c "$tsize" "$1" | od -An -tx1 | tr -d ' \n')" = "$tail" ] || return 1
+  tail -c +$((hsize + 1)) "$1" | head -c $((size - hsize - tsize))
+}
+
+# request NAME CURL-ARGS...: one request; leaves $work/NAME.head (status line
+# and headers, CR removed), $work/NAME.body, and sets $status.
+request() {
+  local name=$1; shift
+  status=$(curl -s --max-time 30 -o "$work/$name.body" -D "$work/$name.rawhead" -w '%{http_code}' "$@") || status=000
+  tr -d '\r' < "$work/$name.rawhead" > "$work/$name.head" 2>/dev/null || : > "$work/$name.head"
+}
+header() { sed -n "s/^$2: //Ip" "$work/$1.head" | head -n1; }
+
+passed=0
+failed=0
+ok() { passed=$((passed + 1)); echo "ok   $*"; }
+fail() { failed=$((failed + 1)); echo "FAIL $*"; }
+# check NAME CONDITION...: runs the condition (a command) and reports it.
+check() { local name=$1; shift; if "$@"; then ok "$name"; else fail "$name"; fi; }
+finish() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
+
+attachments() { "$NEMVO_FIREBIRD_SCRIPT" attachments "$NEMVO_TEST_DB_PATH"; }
+
+# The CGI processes lighttpd started and that still run.
+cgi_children() {
+  local pid
+  pid=$(cat "$NEMVO_SITE_RUN/lighttpd.pid")
+  pgrep -P "$pid" || true
+}
+
+# Waits up to $1 seconds for the server to close the attachments the program
+# had open; prints the final count.
+attachments_settle() {
+  local want=$1 n i
+  for i in $(seq 1 50); do
+    n=$(attachments)
+    [ "$n" -le "$want" ] && break
+    sleep 0.1
+  done
+  echo "$n"
+}
