@@ -28,6 +28,8 @@ class TCopyParser {
   // Reads the first token; the blanks before it are copied to `output`. Neither
   // stream is owned; without an output, copying writes nothing.
   TCopyParser(TStream& input, TStream* output);
+  // The same, copying onto the end of `output` (not owned).
+  TCopyParser(TStream& input, std::string& output);
   // Leaves the input stream just after what was consumed: at the start of the
   // current token.
   ~TCopyParser();
@@ -42,14 +44,18 @@ class TCopyParser {
   TTokenKind Advance(std::string& passedBlanks);
   // Writes the current token's text to the output.
   void CopyToken();
-  // Repeats CopyToken and Advance(true) until the current token is `stop` or
-  // EndToken, in large runs. `stop` must be a single-character kind.
-  TTokenKind CopyToToken(TTokenKind stop);
+  // Copies text up to the next "<" that may open a transparent tag, that is
+  // one followed (after blanks) by "#" or by the end of the buffered text, and
+  // returns with that "<" as the current token, or at EndToken. Every other
+  // "<" is copied with the blanks after it, and a "<" right after it as text:
+  // the output is what copying token by token would give, done in large runs.
+  TTokenKind CopyToTagStart();
   // The current token's text; empty at EndToken.
   std::string TokenText() const;
   // Reads on until the token `stop`, outside quotes as far as `stop` allows,
   // and returns the exact input text in between; writes nothing. Afterwards
-  // `stop` (or EndToken) is the current token.
+  // `stop` (or EndToken) is the current token. `stop` is a single character
+  // that is not a letter, digit or "_".
   std::string CollectUntil(TTokenKind stop);
 
   TTokenKind Token() const { return fToken; }
@@ -62,10 +68,12 @@ class TCopyParser {
   void ReadToken();
   void Refill();
   void Emit(const char* from, const char* to);
+  void Start();
 
   TStream& fInput;
-  TStream* fOutput;
-  std::unique_ptr<char[]> fBuffer;
+  TStream* fOutput = nullptr;
+  std::string* fOutputText = nullptr;
+  std::unique_ptr<char[]> fBuffer;  // ScanBufferSize bytes, and padding for wide reads
   char* fFillEnd;     // just after the last byte read into the buffer
   char* fBufferEnd;
   char* fPosition;    // the scan position

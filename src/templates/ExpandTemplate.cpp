@@ -27,11 +27,11 @@ std::string ReservedOutput(TStream& input) {
 
 std::string ExpandTemplate(TStream& input, bool stripParamQuotes, const TTagHandler& handler) {
   static const TCharSet Space = CharSet(" ");
-  TStringStream output(ReservedOutput(input));
+  std::string output = ReservedOutput(input);
   {
-    TCopyParser parser(input, &output);
+    TCopyParser parser(input, output);
     for (;;) {
-      if (parser.CopyToToken('<') == TCopyParser::EndToken) break;
+      if (parser.CopyToTagStart() == TCopyParser::EndToken) break;
       // Blanks between "<" and what follows belong to a tag when a "#" comes;
       // otherwise they are text and go out with the "<".
       std::string blanks;
@@ -41,16 +41,20 @@ std::string ExpandTemplate(TStream& input, bool stripParamQuotes, const TTagHand
         std::string paramText = parser.CollectUntil('>');
         TStringList tagParams;
         SplitHTTPFields(Space, Space, TrimControls(paramText), tagParams, stripParamQuotes);
-        if (handler) output.WriteString(handler(tagString, tagParams));
+        if (handler) output += handler(tagString, tagParams);
+        parser.Advance(true);
       } else {
-        output.WriteString("<");
-        output.WriteString(blanks);
-        parser.CopyToken();
+        output += '<';
+        output += blanks;
+        // A "<" right after is text; any other token starts the next run.
+        if (parser.Token() == '<') {
+          parser.CopyToken();
+          parser.Advance(true);
+        }
       }
-      parser.Advance(true);
     }
   }
-  return output.TakeDataString();
+  return output;
 }
 
 }  // namespace nemvo

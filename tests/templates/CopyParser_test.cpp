@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
 
 namespace nemvo {
 namespace {
@@ -79,41 +78,6 @@ TEST(TCopyParser, CollectUntilHonoursBothKindsOfQuotes) {
     EXPECT_EQ(parser.CollectUntil(c.stop), c.collected) << c.text;
     EXPECT_EQ(parser.Token(), c.after) << c.text;
   }
-}
-
-// The run copy must give exactly what copying token by token gives.
-TEST(TCopyParser, CopyToTokenMatchesCopyingTokenByToken) {
-  std::mt19937 rng(7);
-  std::string text;
-  while (text.size() < 30000) {
-    size_t len = rng() % 200;
-    for (size_t i = 0; i < len; ++i) text += "ab <#>\t_9\xE7=\""[rng() % 12];
-    text += rng() % 3 ? "\n" : "\r\n";
-  }
-  auto run = [&](bool fast) {
-    TStringStream in(text), out;
-    std::vector<std::pair<int, int>> stops;  // (line, offset of output) at each "<"
-    TCopyParser parser(in, &out);
-    for (;;) {
-      if (fast) {
-        parser.CopyToToken('<');
-      } else {
-        while (parser.Token() != TCopyParser::EndToken && parser.Token() != '<') {
-          parser.CopyToken();
-          parser.Advance(true);
-        }
-      }
-      if (parser.Token() == TCopyParser::EndToken) break;
-      stops.emplace_back(parser.SourceLine(), int(out.DataString().size()));
-      parser.Advance(true);
-    }
-    return std::make_pair(out.DataString(), stops);
-  };
-  auto slow = run(false);
-  auto fast = run(true);
-  EXPECT_EQ(fast.first, slow.first);
-  EXPECT_EQ(fast.second, slow.second);
-  EXPECT_GT(slow.second.size(), 1000u);
 }
 
 }  // namespace
