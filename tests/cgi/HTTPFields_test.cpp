@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <vector>
 
 #include "base/Exception.h"
@@ -126,6 +127,27 @@ TEST(SplitHeaderFields, NulInWhiteSpaceStillEnds) {
   TStringList list;
   SplitHeaderFields(CharSet("&"), CharSet(std::string("\0 ", 2)), "a &b ", list, false, false);
   EXPECT_EQ(list.Lines(), (Lines{"a ", "b "}));
+}
+
+// Any bytes at all: splitting and decoding either succeed or raise one of the
+// two decoding errors; no line is longer than the text it came from.
+TEST(SplitHeaderFields, AnyInputIsSafe) {
+  std::mt19937 random(12345);
+  static const char kAlphabet[] = "\0\r\n\"'%+&= aZ09\xE9\xFF";
+  const std::string alphabet(kAlphabet, sizeof kAlphabet - 1);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text(random() % 40, ' ');
+    for (char& c : text) c = random() % 4 == 0 ? char(random() % 256) : alphabet[random() % alphabet.size()];
+    TCharSet seps, white;
+    for (int i = 0; i < 3; ++i) seps.set(random() % 256), white.set(random() % 256);
+    TStringList list;
+    try {
+      SplitHeaderFields(seps, white, text, list, random() % 2 == 0, random() % 2 == 0);
+    } catch (const EWebException&) {
+    } catch (const EConvertError&) {
+    }
+    for (const auto& line : list.Lines()) EXPECT_LE(line.size(), text.size()) << round;
+  }
 }
 
 TEST(ValueOf, FirstMatchingNameWins) {
