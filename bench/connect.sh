@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Whole-process cost of a login through the connection component against the
+# floor (bench/connect_floor.c: the bare client calls), for an accepted and a
+# refused login, against the local Firebird server: wall time (hyperfine) and
+# peak memory (/usr/bin/time -v). Prints both figures and their ratios.
+#
+#   bench/connect.sh [RUNS]      (default 40 runs per accepted-login command)
+#
+# Refused logins are paced and each run uses a user name of its own, so that
+# the server's failed-login throttle (more than 16 failing names, or 4
+# failures of one name, within about 8 s) never delays them.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+runs=${1:-40}
+refused_runs=${NEMVO_BENCH_REFUSED_RUNS:-12}
+build=${NEMVO_BENCH_BUILD:-$root/build/bench-connect}
+fb=$root/scripts/firebird.sh
+export NEMVO_FB_PORT=${NEMVO_FB_PORT:-3050}
+export NEMVO_FB_LEASE="bench-connect-$$" NEMVO_FB_LEASE_PID=$$
+
+dbpath=/var/lib/firebird/3.0/data/nemvo-bench/connect.fdb
+db=$("$fb" url "$dbpath")
+user=nemvo_bench
+password=Bench-pw-1
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DNEMVO_BUILD_BENCH=ON -DNEMVO_BUILD_TESTS=OFF >/dev/null
+cmake --build "$build" --target bench_connect_floor bench_connect_component -j2 >/dev/null
+floor=$build/bench/bench_connect_floor
+component=$build/bench/bench_connect_component
+
+cleanup() {
+  "$fb" drop-db "$dbpath" >/dev/null 2>&1 || true
+  "$fb" drop-user "$user" >/dev/null 2>&1 || true
+  "$fb" stop || true
+  rm -rf "$tmp"
+}
+tmp=$(mktemp -d)
+trap cleanup EXIT
+"$fb" start
+"$fb" create-db "$dbpath" 3
+"$fb" create-user "$user" "$password"
+
+# Both programs must agree before they are compared.
+[ "$("$floor" "$db" "$user" "$password")" = "dialect 3" ] || { echo "floor cannot log in" >&2; exit 1; }
+[ "$("$component" "$db" "$user" "$password")" = "dialect 3" ] || { echo "component cannot log in" >&2; exit 1; }
+
+time_runs() {  # name, json, hyperfine options...
+  local json=$1
+  shift
+  hyperfine -N --style basic --export-json "$json" "$@" >/dev/null
+}
+
+mean_ms() { jq -r ".results[$2].mean * 1000" "$1"; }
+stddev_ms() { jq -r ".results[$2].stddev * 1000" "$1"; }
+
+# Median of peak resident set sizes (KiB) over $1 runs of the command.
+peak_kib() {
+  local n=$1
+  shift
+  for _ in $(seq 1 "$n"); do
+    /usr/bin/time -v "$@" 2>&1 >/dev/null | awk -F': ' '/Maximum resident set size/ { print $2 }'
+    [ -z "${pace:-}" ] || sleep "$pace"
+  done | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
+}
+
+echo "accepted login: $runs runs each"
+time_runs "$tmp/ok.json" --warmup 5 --runs "$runs" \
+  -n floor "$floor $db $user $password" -n component "$component $db $user $password"
+echo "refused login: $refused_runs runs each, paced"
+time_runs "$tmp/no.json" --runs "$refused_runs" -i --prepare "sleep 0.7" \
+  -n floor "$floor $db nemvo_no_f%p wrong" -n component "$component $db nemvo_no_c%p wrong"
+
+mem_ok_floor=$(peak_kib 9 "$floor" "$db" "$user" "$password")
+mem_ok_comp=$(peak_kib 9 "$component" "$db" "$user" "$password")
+pace=0.7
+mem_no_floor=$(peak_kib 5 "$floor" "$db" nemvo_no_mf%p wrong)
+mem_no_comp=$(peak_kib 5 "$component" "$db" nemvo_no_mc%p wrong)
+unset pace
+
+# Refused logins must have been answered at once: a throttled one takes 8 s.
+slow=$(jq -r '[.results[].times[] | select(. > 4)] | length' "$tmp/no.json")
+
+row() {  # label, floor value, component value, unit
+  awk -v l="$1" -v f="$2" -v c="$3" -v u="$4" \
+    'BEGIN { printf "%-26s %10.2f %s %10.2f %s   ratio %.3f (%+.1f%%)\n", l, f, u, c, u, c / f, (c / f - 1) * 100 }'
+}
+echo
+printf '%-26s %13s %13s\n' "" floor component
+row "accepted: time" "$(mean_ms "$tmp/ok.json" 0)" "$(mean_ms "$tmp/ok.json" 1)" ms
+row "accepted: peak memory" "$mem_ok_floor" "$mem_ok_comp" KiB
+row "refused: time" "$(mean_ms "$tmp/no.json" 0)" "$(mean_ms "$tmp/no.json" 1)" ms
+row "refused: peak memory" "$mem_no_floor" "$mem_no_comp" KiB
+printf 'time spread (stddev): accepted %.2f / %.2f ms, refused %.2f / %.2f ms\n' \
+  "$(stddev_ms "$tmp/ok.json" 0)" "$(stddev_ms "$tmp/ok.json" 1)" \
+  "$(stddev_ms "$tmp/no.json" 0)" "$(stddev_ms "$tmp/no.json" 1)"
+[ "$slow" = 0 ] || echo "warning: $slow refused logins were throttled by the server; their times are not comparable"
