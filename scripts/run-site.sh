@@ -39,6 +39,8 @@ if [ "$(id -u)" -eq 0 ]; then
     say "run-site: www-data cannot reach $build; the site runs from $run"
   fi
 fi
+# A server left behind by an earlier run that was killed outright.
+[ ! -d "$run" ] || scripts/site-server.sh stop "$run"
 port_open "$port" && die "127.0.0.1:$port is in use; choose another port with NEMVO_SITE_PORT=..."
 
 say "== Building nemvoweb in $build"
