@@ -1,5 +1,7 @@
 #include "cgi/HTTPFields.h"
 
+#include <vector>
+
 #include "base/Exception.h"
 #include "cgi/WebException.h"
 #include "platform/CaseFolding.h"
@@ -18,21 +20,25 @@ int HexDigit(char c) {
 // Pairs quotes from the end of the field: the last quote opens a pair that the
 // next quote of the same kind closes; a lone quote goes too.
 std::string StripQuotes(std::string_view field) {
-  std::string out(field);
+  std::vector<bool> dropped(field.size(), false);
   bool inStrip = false;
   char quote = 0;
-  for (size_t i = out.size(); i-- > 0;) {
-    char c = out[i];
+  for (size_t i = field.size(); i-- > 0;) {
+    char c = field[i];
     if (c != '"' && c != '\'') continue;
     if (!inStrip) {
       inStrip = true;
       quote = c;
-      out.erase(i, 1);
+      dropped[i] = true;
     } else if (c == quote) {
       inStrip = false;
-      out.erase(i, 1);
+      dropped[i] = true;
     }
   }
+  std::string out;
+  out.reserve(field.size());
+  for (size_t i = 0; i < field.size(); ++i)
+    if (!dropped[i]) out += field[i];
   return out;
 }
 
