@@ -12,6 +12,8 @@
 #include <typeindex>
 #include <vector>
 
+#include "base/Object.h"
+
 namespace nemvo {
 
 class TComponent;
@@ -50,7 +52,7 @@ struct TComponentClass {
                                                                                       \
  private:
 
-class TComponent {
+class TComponent : public TObject {
  public:
   explicit TComponent(TComponent* owner = nullptr);
   virtual ~TComponent();
