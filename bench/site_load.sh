@@ -286,8 +286,10 @@ else
   seq 0 19 | sed 's/$/ right/' | xargs -P "$clients" -L 1 bash -c 'send "$@"' _
   judge
   after=$(awk '$3 == "ok"' "$work/results" | wc -l)
-  echo "  after the restart: $after of 20 right logins reach the main page"
-  [ "$after" -eq 20 ] || phase2_ok=0
+  sleep 0.5
+  attachments_after=$("$fb" attachments "$db_path")
+  echo "  after the restart: $after of 20 right logins reach the main page; attachments: $attachments_after"
+  [ "$after" -eq 20 ] && [ "$attachments_after" -le "$attachments_before" ] || phase2_ok=0
 fi
 
 echo
