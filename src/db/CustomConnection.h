@@ -13,7 +13,6 @@ class TCustomConnection;
 
 // Told when its connection opens (true) or closes (false).
 using TConnectChangeEvent = std::function<void(TComponent& client, TCustomConnection& connection, bool connecting)>;
-using TNotifyEvent = std::function<void(TComponent& sender)>;
 
 // A client that shows data from the connection. Besides its own callback it
 // hears of every connect and disconnect, so it can open or close with it.
@@ -29,6 +28,9 @@ class TCustomConnection : public TComponent {
   NEMVO_COMPONENT(TCustomConnection, TComponent)
 
  public:
+  // An event told only who fired it.
+  using TNotifyEvent = std::function<void(TComponent& sender)>;
+
   explicit TCustomConnection(TComponent* owner = nullptr);
   ~TCustomConnection() override;
 
