@@ -115,12 +115,17 @@ class TChildProcess {
   std::string fOutput;
 };
 
-// Runs `program` to its end; its standard output.
+// Runs `program` to its end; its standard output, followed by a note when it
+// did not exit with 0 (a sanitizer report, a crash), so that comparing the
+// output catches that too.
 inline std::string RunChild(const std::string& program, const std::vector<std::string>& args,
                             const TChildProcess::Environment& extra = {}) {
   TChildProcess child(program, args, extra);
-  child.Finish();
-  return child.Output();
+  const int status = child.Finish();
+  std::string out = child.Output();
+  if (!WIFEXITED(status)) out += "[killed by signal " + std::to_string(WTERMSIG(status)) + "]\n";
+  else if (WEXITSTATUS(status) != 0) out += "[exit status " + std::to_string(WEXITSTATUS(status)) + "]\n";
+  return out;
 }
 
 }  // namespace nemvo::testing

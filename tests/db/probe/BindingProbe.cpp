@@ -2,6 +2,8 @@
 // the client library through LD_LIBRARY_PATH. Each argument is one step; each
 // step prints one line: its result, or the exception it raised as
 // "<class> <code> <isc code> <message>" with CR and LF written as \r and \n.
+#include <dirent.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -69,6 +71,28 @@ std::map<std::string, std::function<long()>> Operations() {
   };
 }
 
+class TProbeConnection : public IIBConnection {
+ public:
+  explicit TProbeConnection(TTraceFlags flags) : fFlags(flags) {}
+  TTraceFlags TraceFlags() const override { return fFlags; }
+  std::string TraceName() const override { return "DB1"; }
+  void ClearIdleFlag() override {}
+  void ForceDisconnect() override {}
+
+ private:
+  TTraceFlags fFlags;
+};
+
+int ThreadCount() {
+  int count = 0;
+  if (DIR* dir = opendir("/proc/self/task")) {
+    while (dirent* entry = readdir(dir))
+      if (entry->d_name[0] != '.') ++count;
+    closedir(dir);
+  }
+  return count;
+}
+
 void Step(const std::string& step) {
   auto lib = AcquireClientLibrary();
   if (step == "load") {
@@ -83,6 +107,24 @@ void Step(const std::string& step) {
     RaiseDatabaseError();
   } else if (step.rfind("raise-client:", 0) == 0) {
     RaiseClientError(static_cast<ClientErrorKind>(std::atoi(step.c_str() + 13)), "probe");
+  } else if (step == "threads") {
+    Print("threads " + std::to_string(ThreadCount()));
+  } else if (step.rfind("trace-connection:", 0) == 0) {
+    // A connection whose trace flags are the letters given: c = tfConnect, e = tfError.
+    TTraceFlags flags;
+    for (char c : step.substr(17)) {
+      if (c == 'c') flags.Include(TTraceFlag::tfConnect);
+      if (c == 'e') flags.Include(TTraceFlag::tfError);
+    }
+    TProbeConnection connection(flags);
+    auto hook = AcquireTraceHook();
+    hook->TraceConnect(connection);
+    hook->TraceError("error of " + step, connection);
+    hook->TraceDisconnect(connection);
+    Print("traced");
+  } else if (step == "shutdown-trace") {
+    ShutdownTraceHook();
+    Print(AcquireTraceHook() ? "hook still there" : "hook gone");
   } else if (step.rfind("call:", 0) == 0) {
     auto operations = Operations();
     auto it = operations.find(step.substr(5));

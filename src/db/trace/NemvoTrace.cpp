@@ -1,0 +1,122 @@
+// nemvo-trace: watches the SQL trace channel. Registers as a trace reader,
+// prints every message with its time stamp and category as it arrives, and
+// unregisters when it ends (Ctrl-C, SIGTERM, SIGHUP).
+#include <signal.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <string>
+
+#include "base/Exception.h"
+#include "db/TraceReader.h"
+
+namespace {
+
+volatile sig_atomic_t stopRequested = 0;
+
+void RequestStop(int) { stopRequested = 1; }
+
+void Usage(FILE* out) {
+  std::fputs(
+      "Usage: nemvo-trace [--channel NAME] [--raw] [--reset]\n"
+      "Prints the database errors and other trace messages of every program on\n"
+      "this machine as they happen, until interrupted.\n"
+      "  --channel NAME  the channel's name (default: NEMVO_TRACE_CHANNEL or IB.SQL.MONITOR)\n"
+      "  --raw           write message texts as they are (ISO-8859-1) instead of UTF-8\n"
+      "  --reset         set the channel's reader counts to 0 and exit: repairs a channel\n"
+      "                  left counting readers that were killed\n",
+      out);
+}
+
+// "2024-05-01 12:34:56.789" from days since 30 December 1899, local time.
+std::string TimeStampText(double days) {
+  if (!std::isfinite(days) || days < 0 || days > 2958465) return "(no time)";  // up to 31 December 9999
+  const double seconds = (days - 25569.0) * 86400.0;
+  auto whole = static_cast<long long>(std::floor(seconds));
+  int millis = static_cast<int>(std::lround((seconds - double(whole)) * 1000.0));
+  if (millis == 1000) {
+    ++whole;
+    millis = 0;
+  }
+  time_t t = static_cast<time_t>(whole);
+  tm parts;
+  gmtime_r(&t, &parts);  // the stamp already is local time
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", parts.tm_year + 1900, parts.tm_mon + 1,
+                parts.tm_mday, parts.tm_hour, parts.tm_min, parts.tm_sec, millis);
+  return text;
+}
+
+// Line breaks as the terminal expects them; bytes above 127 as UTF-8 unless raw.
+std::string Printable(const std::string& text, bool raw) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    if (c < 128 || raw) {
+      out += static_cast<char>(c);
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string channelName = nemvo::TTraceChannel::DefaultName();
+  bool raw = false;
+  bool reset = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--channel" && i + 1 < argc) {
+      channelName = argv[++i];
+    } else if (arg == "--raw") {
+      raw = true;
+    } else if (arg == "--reset") {
+      reset = true;
+    } else if (arg == "--help" || arg == "-h") {
+      Usage(stdout);
+      return 0;
+    } else {
+      Usage(stderr);
+      return 2;
+    }
+  }
+
+  struct sigaction action;
+  std::memset(&action, 0, sizeof action);
+  action.sa_handler = RequestStop;  // no SA_RESTART: waits return and the loop ends
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  try {
+    if (reset) {
+      nemvo::TTraceChannel::Open(channelName)->ResetCounts();
+      std::fprintf(stderr, "nemvo-trace: reader counts of %s set to 0\n", channelName.c_str());
+      return 0;
+    }
+    nemvo::TTraceReader reader(channelName);
+    std::fprintf(stderr, "nemvo-trace: watching %s (Ctrl-C ends)\n", channelName.c_str());
+    while (!stopRequested) {
+      // Short waits, so that a signal ends the loop promptly.
+      auto message = reader.ReadMessage(nemvo::TTraceChannel::Clock::now() + std::chrono::milliseconds(200));
+      if (!message) continue;
+      std::string text = Printable(message->text, raw);
+      while (!text.empty() && text.front() == '\n') text.erase(0, 1);
+      if (std::printf("%s %s:\n%s\n", TimeStampText(message->timeStamp).c_str(),
+                      nemvo::TraceFlagName(message->flag), text.c_str()) < 0 ||
+          std::fflush(stdout) != 0)
+        break;  // nobody reads our output any more
+    }
+  } catch (const nemvo::Exception& e) {
+    std::fprintf(stderr, "nemvo-trace: %s\n", Printable(e.Message(), raw).c_str());
+    return 1;
+  }
+  return 0;
+}
