@@ -113,7 +113,7 @@ void ExpandTemplateFile(benchmark::State& state) {
   nemvo::TPageProducer producer;
   producer.SetHTMLFile(TemplateFile(withParams));
   if (withHandler)
-    producer.SetOnHTMLTag([](nemvo::TComponent&, nemvo::TTag, const std::string&, nemvo::TStringList& params,
+    producer.SetOnHTMLTag([](nemvo::TObject*, nemvo::TTag, const std::string&, nemvo::TStringList& params,
                              std::string& replaceText) { replaceText = "<td>" + params.Values("id") + "</td>"; });
   int64_t outputSize = 0, extraHeap = 0;
   for (auto _ : state) {

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "base/Object.h"
 #include "base/Stream.h"
 #include "base/StringList.h"
 #include "web/CustomContentProducer.h"
@@ -19,10 +20,10 @@ enum TTag { tgCustom, tgLink, tgImage, tgTable, tgImageMap, tgObject, tgEmbed };
 // Indexed by TTag; the name of tgCustom is never compared.
 inline constexpr std::array<const char*, 7> TagNames = {"", "LINK", "IMAGE", "TABLE", "IMAGEMAP", "OBJECT", "EMBED"};
 
-// Called for each transparent tag: `tagParams` holds its parameters as
+// Called for each transparent tag, with the producer as `sender`: `tagParams` holds its parameters as
 // name=value lines (owned by the caller, valid during the call); the text left
 // in `replaceText` (empty on entry) replaces the tag.
-using THTMLTagEvent = std::function<void(TComponent& sender, TTag tag, const std::string& tagString,
+using THTMLTagEvent = std::function<void(TObject* sender, TTag tag, const std::string& tagString,
                                          TStringList& tagParams, std::string& replaceText)>;
 
 // Frees a template stream only when the producer owns it.

@@ -26,7 +26,7 @@ std::string TCustomPageProducer::ReplaceTag(const std::string& tagString, TStrin
     }
   }
   std::string replaceText;
-  if (OnHTMLTag()) OnHTMLTag()(*this, tag, tagString, tagParams, replaceText);
+  if (OnHTMLTag()) OnHTMLTag()(this, tag, tagString, tagParams, replaceText);
   return replaceText;
 }
 

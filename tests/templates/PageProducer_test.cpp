@@ -16,7 +16,7 @@ namespace {
 using nemvo::testing::TempDirectory;
 
 struct SeenTag {
-  TComponent* sender;
+  TObject* sender;
   TTag tag;
   std::string tagString;
   std::vector<std::string> params;
@@ -27,10 +27,10 @@ struct RecordingProducer {
   TPageProducer producer;
   std::vector<SeenTag> seen;
   RecordingProducer() {
-    producer.SetOnHTMLTag([this](TComponent& sender, TTag tag, const std::string& tagString, TStringList& params,
+    producer.SetOnHTMLTag([this](TObject* sender, TTag tag, const std::string& tagString, TStringList& params,
                                  std::string& replaceText) {
       EXPECT_EQ(replaceText, "");
-      seen.push_back({&sender, tag, tagString, params.Lines()});
+      seen.push_back({sender, tag, tagString, params.Lines()});
       replaceText = "(" + tagString + ")";
     });
   }
@@ -43,7 +43,7 @@ TEST(TPageProducer, WithoutHandlerEveryTagIsRemoved) {
   EXPECT_EQ(producer.ProduceFromString("before<#"), "before");
   EXPECT_EQ(producer.ProduceFromString("a<#Name b c\nd"), "a");
   // A handler that leaves the text alone removes the tag too.
-  producer.SetOnHTMLTag([](TComponent&, TTag, const std::string&, TStringList&, std::string&) {});
+  producer.SetOnHTMLTag([](TObject*, TTag, const std::string&, TStringList&, std::string&) {});
   EXPECT_EQ(producer.ProduceFromString("x<#Name>y"), "xy");
   // No script engines exist: naming one changes nothing.
   producer.SetScriptEngine("JScript");
@@ -56,7 +56,7 @@ TEST(TPageProducer, HandlerSeesKindNameAndParameters) {
   r.producer.SetStripParamQuotes(false);
   r.producer.ProduceFromString("<#Name a=1 b=\"x y\">");
   ASSERT_EQ(r.seen.size(), 2u);
-  EXPECT_EQ(r.seen[0].sender, &r.producer);
+  EXPECT_EQ(r.seen[0].sender, static_cast<TObject*>(&r.producer));
   EXPECT_EQ(r.seen[0].tag, tgCustom);
   EXPECT_EQ(r.seen[0].tagString, "Name");
   EXPECT_EQ(r.seen[0].params, (std::vector<std::string>{"a=1", "b=x y"}));
@@ -162,7 +162,7 @@ TEST(TPageProducer, FailuresReleaseTheTemplateFile) {
   std::string name = dir.Write("main.html", "a <#Boom> b");
   TPageProducer producer;
   producer.SetHTMLFile(name);
-  producer.SetOnHTMLTag([&](TComponent&, TTag, const std::string&, TStringList&, std::string&) {
+  producer.SetOnHTMLTag([&](TObject*, TTag, const std::string&, TStringList&, std::string&) {
     int fd = ::open(name.c_str(), O_RDWR);
     EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0) << "the file is open for reading";
     ::close(fd);
