@@ -77,10 +77,10 @@ int32_t TTraceChannel::ReaderCount() const { return LoadCount(ReaderCountOffset)
 
 bool TTraceChannel::WriteMessage(const std::string& text, TTraceFlag flag, double timeStamp,
                                  Clock::duration channelWait, Clock::time_point deadline) {
-  // A writer that died holding the channel never gives it back; after the
-  // wait, go ahead anyway rather than drop every message from now on.
-  const bool owned = fChannel->writeFinishedEvent->WaitAndReset(std::min(Clock::now() + channelWait, deadline));
-  (void)owned;
+  // Whether or not the channel came free in time, go ahead: a writer that
+  // died holding it never gives it back, and waiting for it would drop every
+  // message from then on.
+  fChannel->writeFinishedEvent->WaitAndReset(std::min(Clock::now() + channelWait, deadline));
   bool delivered = true;
   size_t offset = 0;
   for (;;) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <thread>
 #include <vector>
 
 #include "db/ChildProcess.h"
@@ -85,6 +86,19 @@ TEST_F(StatusVectorTest, SqlCode551RaisesTheRoleError) {
     EXPECT_EQ(e.IscErrorNumber(), isc_no_priv);
     EXPECT_EQ(e.Message(), "no permission for SELECT access to TABLE SECRETS");
   }
+}
+
+TEST_F(StatusVectorTest, EachThreadHasItsOwnVectorStartingAtZero) {
+  SetMessages({"main thread."});
+  ISC_STATUS* mine = ThreadStatusVector();
+  std::thread other([mine] {
+    ISC_STATUS* theirs = ThreadStatusVector();
+    EXPECT_NE(theirs, mine);
+    EXPECT_TRUE(std::all_of(theirs, theirs + StatusVectorLength, [](ISC_STATUS e) { return e == 0; }));
+    EXPECT_EQ(ComposeStatusText(), "");
+  });
+  other.join();
+  EXPECT_EQ(ComposeStatusText(), "main thread");
 }
 
 TEST_F(StatusVectorTest, StatusHasCodeLooksAtCodesOnly) {

@@ -105,6 +105,11 @@ TEST(ClientLibraryBinding, LibraryThatCannotBeLoadedIsReportedUnderItsClassicNam
             (std::vector<std::string>{"not loaded", LibraryMissing, LibraryMissing, "not loaded"}));
 }
 
+TEST(ClientLibraryBinding, UnloadedLibraryIsLoadedAgainOnNextUse) {
+  EXPECT_EQ(ProbeLines("v71", {"call:isc_start_savepoint", "unload", "call:isc_start_savepoint", "version"}),
+            (std::vector<std::string>{"result 335544382", "unloaded", "result 335544382", "version 71000"}));
+}
+
 // The real client library, in this process.
 TEST(ClientLibraryBinding, RealClientIsBoundOnceAndShared) {
   auto first = AcquireClientLibrary();

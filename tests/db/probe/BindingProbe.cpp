@@ -97,6 +97,9 @@ void Step(const std::string& step) {
   auto lib = AcquireClientLibrary();
   if (step == "load") {
     Print(lib->TryLoadClientLibrary() ? "loaded" : "not loaded");
+  } else if (step == "unload") {
+    lib->UnloadClientLibrary();
+    Print("unloaded");
   } else if (step == "ensure") {
     lib->EnsureClientLibrary();
     Print("ensured");
