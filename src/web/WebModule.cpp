@@ -1,0 +1,21 @@
+#include "web/WebModule.h"
+
+#include "base/ClassRegistry.h"
+
+namespace nemvo {
+
+namespace {
+[[maybe_unused]] const bool registered = RegisterClass({
+    .Name = "TWebModule",
+    .ComponentClass = &TWebModule::StaticClass(),
+    .Properties = {
+        CollectionProperty<TWebModule>("Actions", [](TWebModule& m) -> TWebActionItem& { return m.Actions().Add(); },
+                                       "TWebActionItem"),
+        EventProperty("BeforeDispatch", &TWebModule::SetBeforeDispatch),
+        EventProperty("AfterDispatch", &TWebModule::SetAfterDispatch),
+        EventProperty("OnException", &TWebModule::SetOnException),
+    },
+});
+}  // namespace
+
+}  // namespace nemvo
