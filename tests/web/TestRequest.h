@@ -16,6 +16,7 @@ class TTestRequest : public TStubRequest {
     SetField(rfMethod, std::move(method));
     SetField(rfPathInfo, std::move(pathInfo));
     SetField(rfQuery, std::move(query));
+    SetField(rfProtocolVersion, "HTTP/1.1");
   }
 };
 
