@@ -53,6 +53,9 @@ time_runs() {  # name, json, hyperfine options...
 
 mean_ms() { jq -r ".results[$2].mean * 1000" "$1"; }
 stddev_ms() { jq -r ".results[$2].stddev * 1000" "$1"; }
+# CPU time of the process (user + system): less disturbed by other load on
+# the machine than wall time, which mostly waits for the server.
+cpu_ms() { jq -r "(.results[$2].user + .results[$2].system) * 1000" "$1"; }
 
 # Median of peak resident set sizes (KiB) over $1 runs of the command.
 peak_kib() {
@@ -88,8 +91,10 @@ row() {  # label, floor value, component value, unit
 echo
 printf '%-26s %13s %13s\n' "" floor component
 row "accepted: time" "$(mean_ms "$tmp/ok.json" 0)" "$(mean_ms "$tmp/ok.json" 1)" ms
+row "accepted: CPU time" "$(cpu_ms "$tmp/ok.json" 0)" "$(cpu_ms "$tmp/ok.json" 1)" ms
 row "accepted: peak memory" "$mem_ok_floor" "$mem_ok_comp" KiB
 row "refused: time" "$(mean_ms "$tmp/no.json" 0)" "$(mean_ms "$tmp/no.json" 1)" ms
+row "refused: CPU time" "$(cpu_ms "$tmp/no.json" 0)" "$(cpu_ms "$tmp/no.json" 1)" ms
 row "refused: peak memory" "$mem_no_floor" "$mem_no_comp" KiB
 printf 'time spread (stddev): accepted %.2f / %.2f ms, refused %.2f / %.2f ms\n' \
   "$(stddev_ms "$tmp/ok.json" 0)" "$(stddev_ms "$tmp/ok.json" 1)" \
