@@ -182,7 +182,7 @@ class TDefinitionReader : public IDefinitionReader {
           case tkIdent: value.Kind = TStoredValue::svIdent; break;
           case tkString: value.Kind = TStoredValue::svString; break;
           case tkInteger: value.Kind = TStoredValue::svInteger; value.Integer = fInteger; break;
-          default: Fail<EReadError>(fTokenLine, "Value expected");
+          default: Fail<EReadError>(line, "Value expected");
         }
         value.Text = fToken;
         Next();

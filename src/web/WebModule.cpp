@@ -18,4 +18,9 @@ namespace {
 });
 }  // namespace
 
+// Out of line, so that every module class links this file and its registration.
+TWebModule::TWebModule(TComponent* owner) : TCustomWebDispatcher(owner) {}
+
+TWebModule::~TWebModule() = default;
+
 }  // namespace nemvo

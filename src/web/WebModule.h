@@ -12,7 +12,8 @@ class TWebModule : public TCustomWebDispatcher {
   NEMVO_DATA_MODULE(TWebModule, TCustomWebDispatcher)
 
  public:
-  explicit TWebModule(TComponent* owner = nullptr) : TCustomWebDispatcher(owner) {}
+  explicit TWebModule(TComponent* owner = nullptr);
+  ~TWebModule() override;
 };
 
 }  // namespace nemvo
