@@ -8,6 +8,7 @@
 #include <string>
 
 #include "ConnectionTesting.h"
+#include "db/IBBase.h"
 #include "db/IBDatabase.h"
 #include "db/IBTimer.h"
 #include "db/IBTransaction.h"
@@ -284,4 +285,44 @@ TEST_F(ServerConnection, AttachmentEndedByTheServer) {
   EXPECT_NO_THROW(db->SetConnected(false));
   EXPECT_FALSE(db->Connected());
   EXPECT_EQ((Lines{"BeforeDisconnect", "AfterDisconnect"}), events.Take());
+}
+
+TEST_F(ServerConnection, StatementObjectionStillEndsTheAttachment) {
+  auto db = TestLogin();
+  EventLog events(*db);
+  TIBBase link;
+  link.SetDatabase(db.get());
+  int told = 0;
+  link.OnBeforeDatabaseDisconnect = [&] {
+    if (++told == 1) throw Exception("statement refuses");
+  };
+  db->SetConnected(true);
+  events.Take();
+  // The normal close fails in the statement; the forced close that follows
+  // ignores it, and the first failure is what the caller sees.
+  try {
+    db->SetConnected(false);
+    ADD_FAILURE() << "no exception";
+  } catch (const Exception& e) {
+    EXPECT_EQ("statement refuses", e.Message());
+  }
+  EXPECT_EQ(2, told);
+  EXPECT_FALSE(db->Connected());
+  EXPECT_EQ((Lines{"BeforeDisconnect", "BeforeDisconnect", "AfterDisconnect"}), events.Take());
+}
+
+TEST_F(ServerConnection, CheckedCallsKeepTheIdleTimerAway) {
+  auto db = TestLogin();
+  TIBTransaction tr;
+  db->SetDefaultTransaction(&tr);
+  db->SetConnected(true);
+  db->SetIdleTimer(100);
+  auto t = TIBTimer::Clock::now();
+  TIBTimer::DispatchTimers(t += std::chrono::milliseconds(150));  // marked idle
+  tr.StartTransaction();                                          // a checked call: busy again
+  TIBTimer::DispatchTimers(t += std::chrono::milliseconds(150));  // marked idle
+  EXPECT_TRUE(db->Connected());
+  TIBTimer::DispatchTimers(t += std::chrono::milliseconds(150));  // idle for a whole interval: closed
+  EXPECT_FALSE(db->Connected());
+  EXPECT_FALSE(tr.InTransaction());
 }
