@@ -31,6 +31,7 @@ component=$build/bench/bench_connect_component
 
 cleanup() {
   "$fb" drop-db "$dbpath" >/dev/null 2>&1 || true
+  rmdir "$(dirname "$dbpath")" 2>/dev/null || true
   "$fb" drop-user "$user" >/dev/null 2>&1 || true
   "$fb" stop || true
   rm -rf "$tmp"

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # CTest fixture around scripts/firebird.sh: "setup" brings the server up and
-# lays out this build's databases and test user, "cleanup" removes the
-# databases and lets the server go. Paths, port and user come from the
-# environment that tests/FirebirdFixture.cmake gives every server test.
+# lays out this build's databases and test user, "cleanup" removes them and
+# lets the server go. Paths, port and user come from the environment that
+# tests/FirebirdFixture.cmake gives every server test.
 set -euo pipefail
 fb=${NEMVO_FIREBIRD_SCRIPT:?}
 # CTest runs this script directly: its parent is the ctest process, which
@@ -19,6 +19,8 @@ case ${1:-} in
   cleanup)
     "$fb" drop-db "${NEMVO_TEST_DB_PATH:?}" || true
     "$fb" drop-db "${NEMVO_TEST_DB1_PATH:?}" || true
+    rmdir "$(dirname "$NEMVO_TEST_DB_PATH")" 2>/dev/null || true
+    "$fb" drop-user "${NEMVO_TEST_USER:?}" || true
     "$fb" stop
     ;;
   *)

@@ -47,7 +47,11 @@ TEST(IBDatabase, ConnectWithoutDatabaseName) {
   ExpectClientError([&] { db.SetConnected(true); }, 17, "Faltando nome do Banco de Dados");
   EXPECT_FALSE(db.Connected());
   // The failed step leaves the rest undone.
-  EXPECT_EQ(Lines{"BeforeConnect"}, events.Log);
+  EXPECT_EQ(Lines{"BeforeConnect"}, events.Take());
+  // Held as the base class, it behaves the same.
+  TCustomConnection& connection = db;
+  ExpectClientError([&] { connection.WriteConnected(true); }, 17, "Faltando nome do Banco de Dados");
+  EXPECT_FALSE(connection.ReadConnected());
 }
 
 TEST(IBDatabase, BadParameterLinesAttachNothing) {
