@@ -88,6 +88,12 @@ Broken: TBrokenWebModule {
 
 }  // namespace
 
+TTestProducer::TTestProducer(TComponent* owner) : TCustomContentProducer(owner) {}
+
+TTestWebModule::TTestWebModule(TComponent* owner) : TWebModule(owner) {}
+
+TBrokenWebModule::TBrokenWebModule(TComponent* owner) : TWebModule(owner) {}
+
 std::string TTestProducer::ProduceContent() {
   ++Produced;
   return fText;

@@ -19,13 +19,15 @@
 #include "web/CustomContentProducer.h"
 #include "web/WebModule.h"
 
+// The constructors are defined beside the classes' registration, so that
+// using a class links its registration too.
 namespace nemvo::test {
 
 class TTestProducer : public TCustomContentProducer {
   NEMVO_COMPONENT(TTestProducer, TCustomContentProducer)
 
  public:
-  explicit TTestProducer(TComponent* owner = nullptr) : TCustomContentProducer(owner) {}
+  explicit TTestProducer(TComponent* owner = nullptr);
   std::string ProduceContent() override;
   const std::string& Text() const { return fText; }
   void SetText(const std::string& text);
@@ -45,7 +47,7 @@ class TTestWebModule : public TWebModule {
   NEMVO_DATA_MODULE(TTestWebModule, TWebModule)
 
  public:
-  explicit TTestWebModule(TComponent* owner = nullptr) : TWebModule(owner) {}
+  explicit TTestWebModule(TComponent* owner = nullptr);
 
   TTestProducer* Producer1() const { return dynamic_cast<TTestProducer*>(FindComponent("Producer1")); }
 
@@ -70,7 +72,7 @@ class TBrokenWebModule : public TWebModule {
   NEMVO_DATA_MODULE(TBrokenWebModule, TWebModule)
 
  public:
-  explicit TBrokenWebModule(TComponent* owner = nullptr) : TWebModule(owner) {}
+  explicit TBrokenWebModule(TComponent* owner = nullptr);
 };
 
 }  // namespace nemvo::test
