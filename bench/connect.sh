@@ -52,11 +52,20 @@ time_runs() {  # name, json, hyperfine options...
   hyperfine -N --style basic --export-json "$json" "$@" >/dev/null
 }
 
-mean_ms() { jq -r ".results[$2].mean * 1000" "$1"; }
-stddev_ms() { jq -r ".results[$2].stddev * 1000" "$1"; }
-# CPU time of the process (user + system): less disturbed by other load on
-# the machine than wall time, which mostly waits for the server.
-cpu_ms() { jq -r "(.results[$2].user + .results[$2].system) * 1000" "$1"; }
+# Each comparison runs twice, the second time in the other order, and each
+# figure is the mean of both: whichever command runs first is otherwise
+# favoured or penalised by what the machine and the server did just before.
+#   fig FILE-STEM STAT COMMAND-INDEX   (STAT: mean, stddev or cpu; in ms)
+fig() {
+  local stem=$1 stat=$2 i=$3 expr
+  case $stat in
+    mean) expr='.mean' ;;
+    stddev) expr='.stddev' ;;
+    cpu) expr='(.user + .system)' ;;
+  esac
+  jq -rs --argjson i "$i" "(.[0].results[\$i] | $expr) as \$a | (.[1].results[1 - \$i] | $expr) as \$b | (\$a + \$b) * 500" \
+    "$tmp/$stem.1.json" "$tmp/$stem.2.json"
+}
 
 # Median of peak resident set sizes (KiB) over $1 runs of the command.
 peak_kib() {
@@ -68,12 +77,21 @@ peak_kib() {
   done | sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
 }
 
-echo "accepted login: $runs runs each"
-time_runs "$tmp/ok.json" --warmup 5 --runs "$runs" \
-  -n floor "$floor $db $user $password" -n component "$component $db $user $password"
-echo "refused login: $refused_runs runs each, paced"
-time_runs "$tmp/no.json" --runs "$refused_runs" -i --prepare "sleep 0.7" \
-  -n floor "$floor $db nemvo_no_f%p wrong" -n component "$component $db nemvo_no_c%p wrong"
+echo "accepted login: $runs runs each, twice"
+ok_floor="$floor $db $user $password"
+ok_comp="$component $db $user $password"
+time_runs "$tmp/ok.1.json" --warmup 5 --runs "$runs" -n floor "$ok_floor" -n component "$ok_comp"
+time_runs "$tmp/ok.2.json" --warmup 5 --runs "$runs" -n component "$ok_comp" -n floor "$ok_floor"
+echo "refused login: $refused_runs runs each, twice, paced"
+for round in 1 2; do
+  no_floor="$floor $db nemvo_no_f${round}_%p wrong"
+  no_comp="$component $db nemvo_no_c${round}_%p wrong"
+  if [ $round = 1 ]; then
+    time_runs "$tmp/no.1.json" --runs "$refused_runs" -i --prepare "sleep 0.7" -n floor "$no_floor" -n component "$no_comp"
+  else
+    time_runs "$tmp/no.2.json" --runs "$refused_runs" -i --prepare "sleep 0.7" -n component "$no_comp" -n floor "$no_floor"
+  fi
+done
 
 mem_ok_floor=$(peak_kib 9 "$floor" "$db" "$user" "$password")
 mem_ok_comp=$(peak_kib 9 "$component" "$db" "$user" "$password")
@@ -83,7 +101,7 @@ mem_no_comp=$(peak_kib 5 "$component" "$db" nemvo_no_mc%p wrong)
 unset pace
 
 # Refused logins must have been answered at once: a throttled one takes 8 s.
-slow=$(jq -r '[.results[].times[] | select(. > 4)] | length' "$tmp/no.json")
+slow=$(jq -rs '[.[].results[].times[] | select(. > 4)] | length' "$tmp/no.1.json" "$tmp/no.2.json")
 
 row() {  # label, floor value, component value, unit
   awk -v l="$1" -v f="$2" -v c="$3" -v u="$4" \
@@ -91,13 +109,12 @@ row() {  # label, floor value, component value, unit
 }
 echo
 printf '%-26s %13s %13s\n' "" floor component
-row "accepted: time" "$(mean_ms "$tmp/ok.json" 0)" "$(mean_ms "$tmp/ok.json" 1)" ms
-row "accepted: CPU time" "$(cpu_ms "$tmp/ok.json" 0)" "$(cpu_ms "$tmp/ok.json" 1)" ms
+row "accepted: time" "$(fig ok mean 0)" "$(fig ok mean 1)" ms
+row "accepted: CPU time" "$(fig ok cpu 0)" "$(fig ok cpu 1)" ms
 row "accepted: peak memory" "$mem_ok_floor" "$mem_ok_comp" KiB
-row "refused: time" "$(mean_ms "$tmp/no.json" 0)" "$(mean_ms "$tmp/no.json" 1)" ms
-row "refused: CPU time" "$(cpu_ms "$tmp/no.json" 0)" "$(cpu_ms "$tmp/no.json" 1)" ms
+row "refused: time" "$(fig no mean 0)" "$(fig no mean 1)" ms
+row "refused: CPU time" "$(fig no cpu 0)" "$(fig no cpu 1)" ms
 row "refused: peak memory" "$mem_no_floor" "$mem_no_comp" KiB
 printf 'time spread (stddev): accepted %.2f / %.2f ms, refused %.2f / %.2f ms\n' \
-  "$(stddev_ms "$tmp/ok.json" 0)" "$(stddev_ms "$tmp/ok.json" 1)" \
-  "$(stddev_ms "$tmp/no.json" 0)" "$(stddev_ms "$tmp/no.json" 1)"
+  "$(fig ok stddev 0)" "$(fig ok stddev 1)" "$(fig no stddev 0)" "$(fig no stddev 1)"
 [ "$slow" = 0 ] || echo "warning: $slow refused logins were throttled by the server; their times are not comparable"
