@@ -7,8 +7,11 @@
 
 #include <filesystem>
 
+#include "base/ClassRegistry.h"
 #include "base/Exception.h"
 #include "support/TempDirectory.h"
+#include "web/DataModule.h"
+#include "web/StoredDefinition.h"
 
 namespace nemvo {
 namespace {
@@ -193,6 +196,50 @@ TEST(TPageProducer, IsFreedWithItsOwner) {
   EXPECT_TRUE(producer->InheritsFrom(TCustomContentProducer::StaticClass()));
   EXPECT_STREQ(producer->ClassName(), "TPageProducer");
   owner.reset();  // the sanitizer build reports a leak otherwise
+}
+
+// A module whose stored definitions may bind OnHTMLTag to its method Tag.
+class TTagModule : public TDataModule {
+  NEMVO_DATA_MODULE(TTagModule, TDataModule)
+ public:
+  explicit TTagModule(TComponent* owner = nullptr) : TDataModule(owner) {}
+  void Tag(TObject*, TTag tag, const std::string& tagString, TStringList& params, std::string& replaceText) {
+    replaceText = tagString + "/" + std::to_string(int(tag)) + "/" + (params.Count() ? params[0] : "");
+  }
+};
+
+[[maybe_unused]] const bool registered = RegisterClass({
+    .Name = "TTagModule",
+    .ComponentClass = &TTagModule::StaticClass(),
+    .Properties = {},
+    .Methods = {Method<THTMLTagEvent>("Tag", &TTagModule::Tag)},
+    .Definition = {},
+});
+
+TEST(TPageProducer, PlacedByAStoredDefinition) {
+  TTagModule module;
+  ReadStoredDefinition(module, R"(M: TTagModule {
+    PageProducer1: TPageProducer {
+      HTMLFile = "ignored.html"
+      HTMLDoc = "<p><#Link a=\"1 2\"></p>\r\nline 2"
+      StripParamQuotes = false
+      OnHTMLTag = Tag
+      ScriptEngine = "JScript"
+    }
+    PageProducer2: TPageProducer { HTMLFile = "main.html" }
+  })");
+  auto* producer = dynamic_cast<TPageProducer*>(module.FindComponent("PageProducer1"));
+  ASSERT_NE(producer, nullptr);
+  EXPECT_EQ(producer->HTMLFile(), "");  // HTMLDoc, set later, cleared it
+  EXPECT_FALSE(producer->StripParamQuotes());
+  EXPECT_EQ(producer->ScriptEngine(), "JScript");
+  EXPECT_EQ(producer->ProduceContent(), "<p>Link/1/a=\"1 2\"</p>\r\nline 2\r\n");
+  auto* second = dynamic_cast<TPageProducer*>(module.FindComponent("PageProducer2"));
+  ASSERT_NE(second, nullptr);
+  EXPECT_EQ(second->HTMLFile(), "main.html");
+  EXPECT_TRUE(second->StripParamQuotes());
+  EXPECT_THROW(ReadStoredDefinition(module, "M: TTagModule { P3: TPageProducer { OnHTMLTag = Missing } }"),
+               EReadError);
 }
 
 }  // namespace
