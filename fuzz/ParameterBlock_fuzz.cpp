@@ -1,0 +1,146 @@
+// The database parameter block over any parameter lines (the input cut at
+// line feeds). The block is read back item by item in step with the lines
+// that name a parameter: the version byte, then for each such line its item
+// code, a length byte and exactly that many value bytes, as the published
+// format has them, and nothing after the last item. A block the attach call
+// cannot carry (its length travels as a signed 16-bit number) is a finding.
+// Refusals are the client errors for an unknown or unencodable name and a
+// value too long, and the conversion error for a value that is no integer.
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "FuzzCheck.h"
+#include "base/Exception.h"
+#include "db/DatabaseParameterBlock.h"
+#include "db/IBErrors.h"
+
+namespace {
+
+enum class Encoding { Text, Dialect, Byte, Sweep, Interval, Flag, None };
+
+Encoding EncodingOf(int code) {
+  switch (code) {
+    case 18: case 19: case 20: case 28: case 29: case 30: case 36: case 47: case 48: case 60: case 75:
+      return Encoding::Text;
+    case 63: return Encoding::Dialect;
+    case 5: case 9: case 13: case 17: case 24: case 27: case 33: case 34: case 54:
+      return Encoding::Byte;
+    case 10: return Encoding::Sweep;
+    case 22: return Encoding::Interval;
+    case 21: case 23: case 25: case 26: return Encoding::Flag;
+    default: return Encoding::None;
+  }
+}
+
+bool BlankName(std::string_view name) {
+  for (char c : name)
+    if (static_cast<unsigned char>(c) > ' ') return false;
+  return true;
+}
+
+// The item code of a line's name, 0 when no parameter has that name.
+int CodeOf(std::string name) {
+  for (char& c : name)
+    if (c >= 'A' && c <= 'Z') c = char(c + 32);
+  if (name.starts_with("isc_dpb_")) name.erase(0, 8);
+  for (int i = 0; i < nemvo::DpbItemCount; ++i)
+    if (name == nemvo::DpbItemNames[size_t(i)]) return i + 1;
+  return 0;
+}
+
+// A value of decimal digits with an optional "-" that fits 32 bits signed.
+std::optional<int32_t> PlainDecimal(const std::string& value) {
+  int32_t n = 0;
+  const char* end = value.data() + value.size();
+  auto [stop, error] = std::from_chars(value.data(), end, n);
+  if (error != std::errc() || stop != end) return std::nullopt;
+  return n;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  using namespace nemvo;
+  using nemvo::fuzzing::Quoted;
+  const std::string_view text(reinterpret_cast<const char*>(data), size);
+  TStringList params;
+  for (size_t start = 0; start <= text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    params.Add(std::string(text.substr(start, end - start)));
+    start = end + 1;
+  }
+
+  std::string block;
+  try {
+    block = BuildParameterBlock(params);
+  } catch (const EIBClientError& e) {
+    const auto kind = ClientErrorKind(e.SqlErrorNumber());
+    FUZZ_CHECK(kind == ClientErrorKind::ceDpbItemUnrecognised || kind == ClientErrorKind::ceDpbItemNotSupported ||
+                   kind == ClientErrorKind::ceDpbValueTooLong,
+               "client error " + std::to_string(e.SqlErrorNumber()) + " " + Quoted(e.Message()));
+    return 0;
+  } catch (const EConvertError& e) {
+    FUZZ_CHECK(e.Message().ends_with("' is not a valid integer value"), "conversion error " + Quoted(e.Message()));
+    return 0;
+  }
+
+  FUZZ_CHECK(!block.empty() && block[0] == 1, "the block does not start with the version byte");
+  FUZZ_CHECK(block.size() <= 32767, "a block of " + std::to_string(block.size()) + " bytes");
+  size_t at = 1;
+  for (const std::string& line : params.Lines()) {
+    const size_t eq = line.find('=');
+    const std::string name = eq == std::string::npos ? std::string() : line.substr(0, eq);
+    if (BlankName(name)) continue;
+    const std::string value = line.substr(eq + 1);
+    const int code = CodeOf(name);
+    FUZZ_CHECK(code != 0 && EncodingOf(code) != Encoding::None, "no error for the line " + Quoted(line));
+
+    FUZZ_CHECK(at + 2 <= block.size(), "the block ends before the item of " + Quoted(line));
+    FUZZ_CHECK(static_cast<unsigned char>(block[at]) == code,
+               "item code " + std::to_string(static_cast<unsigned char>(block[at])) + " for " + Quoted(line));
+    const size_t length = static_cast<unsigned char>(block[at + 1]);
+    FUZZ_CHECK(at + 2 + length <= block.size(), "an item longer than the block, for " + Quoted(line));
+    const std::string_view bytes = std::string_view(block).substr(at + 2, length);
+    at += 2 + length;
+
+    switch (EncodingOf(code)) {
+      case Encoding::Text:
+        FUZZ_CHECK(bytes == value, "the item of " + Quoted(line) + " holds " + Quoted(bytes));
+        FUZZ_CHECK(code != 28 || value.size() <= MaxDpbUserNameLength, "an overlong user name went into the block");
+        break;
+      case Encoding::Dialect:
+        FUZZ_CHECK(bytes.size() == value.size() && (value.empty() || (bytes.substr(1) == std::string_view(value).substr(1) &&
+                                                                      char(bytes[0] + '0') == value[0])),
+                   "the dialect item of " + Quoted(line) + " holds " + Quoted(bytes));
+        break;
+      case Encoding::Byte:
+        FUZZ_CHECK(length == 1, "a one-byte item of length " + std::to_string(length));
+        if (auto n = PlainDecimal(value))
+          FUZZ_CHECK(static_cast<unsigned char>(bytes[0]) == (uint32_t(*n) & 0xFF), "the byte of " + Quoted(line));
+        break;
+      case Encoding::Sweep:
+        FUZZ_CHECK(bytes == std::string_view("\x02", 1), "the sweep item holds " + Quoted(bytes));
+        break;
+      case Encoding::Interval:
+        FUZZ_CHECK(length == 4, "a four-byte item of length " + std::to_string(length));
+        if (auto n = PlainDecimal(value)) {
+          uint32_t read = 0;
+          for (int i = 3; i >= 0; --i) read = (read << 8) | static_cast<unsigned char>(bytes[size_t(i)]);
+          FUZZ_CHECK(read == uint32_t(*n), "the four bytes of " + Quoted(line) + ": " + Quoted(bytes));
+        }
+        break;
+      case Encoding::Flag:
+        FUZZ_CHECK(bytes == std::string_view("\x00", 1), "a flag item holds " + Quoted(bytes));
+        break;
+      case Encoding::None:
+        break;
+    }
+  }
+  FUZZ_CHECK(at == block.size(), "bytes after the last item: " + Quoted(block));
+  return 0;
+}
