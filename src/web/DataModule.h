@@ -48,6 +48,9 @@ class TDataModule : public TComponent {
 
   explicit TDataModule(TComponent* owner = nullptr);
   // Runs OnDestroy, if it has not run yet, while the placed components live.
+  // The destructors of application module classes have run by then, so a
+  // handler bound to such a class's method may use the placed components but
+  // not members of that class itself.
   ~TDataModule() override;
 
   // Reads the stored definitions of the classes from the framework's base
