@@ -166,6 +166,7 @@ std::string BuildParameterBlock(const TStringList& params) {
       case Encoding::Unsupported:
         RaiseClientError(ClientErrorKind::ceDpbItemNotSupported, DpbItemNames[size_t(code - 1)]);
     }
+    if (block.size() > MaxDpbLength) RaiseClientError(ClientErrorKind::ceDpbValueTooLong, name);
   }
   return block;
 }

@@ -17,11 +17,16 @@ extern const std::array<const char*, DpbItemCount> DpbItemNames;
 // before it can reach a server that does not survive it.
 inline constexpr size_t MaxDpbUserNameLength = 31;
 
+// The attach call carries the block's length as a signed 16-bit number; a
+// longer block would reach the server cut off or with a negative length.
+inline constexpr size_t MaxDpbLength = 32767;
+
 // The block for `params`: the version byte, then one item per line that names
 // a parameter. A line without a name is skipped. Raises EIBClientError for a
 // name that is unknown or has no encoding, and for a value too long for its
 // item (more than 255 bytes, or a user name longer than
-// MaxDpbUserNameLength); EConvertError for a value that must be an integer
+// MaxDpbUserNameLength) or for the item that makes the block longer than
+// MaxDpbLength; EConvertError for a value that must be an integer
 // and is not. Nothing is built when it raises.
 std::string BuildParameterBlock(const TStringList& params);
 

@@ -107,6 +107,28 @@ TEST(DatabaseParameterBlock, RefusedLines) {
   }
 }
 
+// The attach call takes the block's length as a signed 16-bit number: a
+// longer block is refused rather than sent cut off.
+TEST(DatabaseParameterBlock, BlockFitsTheAttachCall) {
+  TStringList params;
+  const std::string password = "password=" + std::string(255, 'p');
+  for (int i = 0; i < 127; ++i) params.Add(password);
+  EXPECT_EQ(1u + 127u * 257u, BuildParameterBlock(params).size());
+  params.Add("sweep_interval=1");
+  params.Add("sweep=");
+  params.Add("user_name=" + std::string(31, 'u'));
+  params.Add("lc_ctype=" + std::string(83, 'c'));
+  EXPECT_EQ(MaxDpbLength, BuildParameterBlock(params).size());
+  params.Add("force_write=1");
+  try {
+    BuildParameterBlock(params);
+    ADD_FAILURE() << "a block of " << MaxDpbLength + 3 << " bytes was built";
+  } catch (const EIBClientError& e) {
+    EXPECT_EQ(121, e.SqlErrorNumber());
+    EXPECT_EQ("Valor longo demais para a constante DPB (force_write)", e.Message());
+  }
+}
+
 TEST(DatabaseParameterBlock, IntegersThatAreNot) {
   for (const char* value : {"", "abc", "12x", "0x", "99999999999", "1.5"}) {
     SCOPED_TRACE(value);
