@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Whole-process cost of a login through the connection component against the
 # floor (bench/connect_floor.c: the bare client calls), for an accepted and a
-# refused login, against the local Firebird server: wall time (hyperfine) and
-# peak memory (/usr/bin/time -v). Prints both figures and their ratios.
+# refused login, against the local Firebird server: wall and CPU time
+# (hyperfine), peak memory (/usr/bin/time -v) and instructions executed
+# (valgrind's callgrind). Prints the figures and their ratios.
 #
 #   bench/connect.sh [RUNS]      (default 40 runs per accepted-login command)
 #
@@ -100,6 +101,22 @@ mem_no_floor=$(peak_kib 5 "$floor" "$db" nemvo_no_mf%p wrong)
 mem_no_comp=$(peak_kib 5 "$component" "$db" nemvo_no_mc%p wrong)
 unset pace
 
+# Instructions executed (callgrind, one run each): the one figure that the
+# load of a shared machine does not move.
+instructions() {
+  # A refused login ends with status 1; only the count matters here.
+  { valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null || true; } |
+    awk '/Collected :/ { print $NF }'
+}
+if command -v valgrind >/dev/null; then
+  ins_ok_floor=$(instructions "$floor" "$db" "$user" "$password")
+  ins_ok_comp=$(instructions "$component" "$db" "$user" "$password")
+  sleep 0.7
+  ins_no_floor=$(instructions "$floor" "$db" nemvo_no_if%p wrong)
+  sleep 0.7
+  ins_no_comp=$(instructions "$component" "$db" nemvo_no_ic%p wrong)
+fi
+
 # Refused logins must have been answered at once: a throttled one takes 8 s.
 slow=$(jq -rs '[.[].results[].times[] | select(. > 4)] | length' "$tmp/no.1.json" "$tmp/no.2.json")
 
@@ -112,9 +129,11 @@ printf '%-26s %13s %13s\n' "" floor component
 row "accepted: time" "$(fig ok mean 0)" "$(fig ok mean 1)" ms
 row "accepted: CPU time" "$(fig ok cpu 0)" "$(fig ok cpu 1)" ms
 row "accepted: peak memory" "$mem_ok_floor" "$mem_ok_comp" KiB
+[ -z "${ins_ok_floor:-}" ] || row "accepted: instructions" "$((ins_ok_floor / 1000))" "$((ins_ok_comp / 1000))" k
 row "refused: time" "$(fig no mean 0)" "$(fig no mean 1)" ms
 row "refused: CPU time" "$(fig no cpu 0)" "$(fig no cpu 1)" ms
 row "refused: peak memory" "$mem_no_floor" "$mem_no_comp" KiB
+[ -z "${ins_no_floor:-}" ] || row "refused: instructions" "$((ins_no_floor / 1000))" "$((ins_no_comp / 1000))" k
 printf 'time spread (stddev): accepted %.2f / %.2f ms, refused %.2f / %.2f ms\n' \
   "$(fig ok stddev 0)" "$(fig ok stddev 1)" "$(fig no stddev 0)" "$(fig no stddev 1)"
 [ "$slow" = 0 ] || echo "warning: $slow refused logins were throttled by the server; their times are not comparable"
