@@ -3,16 +3,19 @@
 // written on standard output.
 #include <memory>
 
+#include "admin/WM1.h"
 #include "cgi/CGIApplication.h"
 #include "cgi/ConsoleMode.h"
 #include "cgi/ExceptionReport.h"
+#include "platform/StandardStreams.h"
 
 namespace {
 
-// The program's web module classes. Until the administration module exists
-// none is registered, and every request is answered "No data modules
-// registered".
-void RegisterModuleClasses(nemvo::TCGIApplication& /*application*/) {}
+// The program's web module class: the administration module. Registering
+// records the class only; the module is made for the request.
+void RegisterModuleClasses(nemvo::TCGIApplication& application) {
+  application.RegisterModuleClass(nemvo::TWM1::StaticClass());
+}
 
 }  // namespace
 
@@ -25,6 +28,9 @@ int main() {
     Application->Initialize();
     RegisterModuleClasses(*Application);
     Application->Run();
+    // The answer is complete: the web server gets it now, not after the
+    // shutdown below (the client library's alone takes tens of milliseconds).
+    platform::EndStandardOutput();
   } catch (...) {
     // Nothing goes to standard output now: the web server gets no response.
     ShowException(CurrentExceptionInfo());

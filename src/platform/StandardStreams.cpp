@@ -79,4 +79,17 @@ void WriteStandardError(std::string_view text) {
 
 void FlushStandardOutput() { std::fflush(stdout); }
 
+void EndStandardOutput() {
+  FlushStandardOutput();
+  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null < 0) {
+    close(STDOUT_FILENO);
+    return;
+  }
+  if (null != STDOUT_FILENO) {
+    dup2(null, STDOUT_FILENO);
+    close(null);
+  }
+}
+
 }  // namespace nemvo::platform

@@ -27,4 +27,9 @@ void WriteStandardError(std::string_view text);
 // Flushes the C library's buffered standard output, if anything used it.
 void FlushStandardOutput();
 
+// Ends standard output while the process goes on: whoever reads it sees the
+// end of the output now. The descriptor is pointed at /dev/null, so later
+// writes go nowhere and no file opened later takes its number.
+void EndStandardOutput();
+
 }  // namespace nemvo::platform

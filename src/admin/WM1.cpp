@@ -1,0 +1,116 @@
+#include "admin/WM1.h"
+
+#include <memory>
+
+#include "admin/Configuration.h"
+#include "admin/IniFile.h"
+#include "admin/MessagePage.h"
+#include "admin/PlacedComponentClasses.h"
+#include "base/ClassRegistry.h"
+#include "base/Exception.h"
+#include "cgi/HTTPFields.h"
+#include "cgi/WebRequest.h"
+#include "cgi/WebResponse.h"
+#include "db/IBDatabase.h"
+#include "templates/PageProducer.h"
+
+namespace nemvo {
+
+namespace {
+
+// What the module is made of. The connection never asks for a login: the
+// credentials come from the request.
+constexpr std::string_view kWM1Definition = R"(
+WM1: TWM1 {
+  Actions += {
+    Name = "main"
+    PathInfo = "/main"
+    OnAction = WM1loginAction
+  }
+  DB1: TIBDatabase {
+    LoginPrompt = false
+  }
+  PageProducer1: TPageProducer {
+  }
+}
+)";
+
+[[maybe_unused]] const bool registered = RegisterClass({
+    .Name = "TWM1",
+    .ComponentClass = &TWM1::StaticClass(),
+    .Methods = {Method<THTTPMethodEvent>("WM1loginAction", &TWM1::WM1loginAction)},
+    .Definition = kWM1Definition,
+});
+
+// The form fields of the login page, and the parameter lines they become.
+constexpr std::string_view UserField = "u";
+constexpr std::string_view PasswordField = "p";
+constexpr std::string_view UserNameParam = "user_name=";
+constexpr std::string_view PasswordParam = "password=";
+
+template <class T>
+T& Placed(T* component, const char* name) {
+  if (!component) throw EComponentError(Format("Component %s not found", name));
+  return *component;
+}
+
+}  // namespace
+
+std::string BackLink() {
+  std::string link = "<a href=\"";
+  link += PublicWebServer;
+  link += "\">Voltar</a>";
+  return link;
+}
+
+TWM1::TWM1(TComponent* owner) : TWebModule(owner) {
+  // Before the stored definition is read: it names these classes.
+  RegisterPlacedComponentClasses();
+}
+
+void TWM1::Loaded() {
+  TWebModule::Loaded();
+  DB1 = dynamic_cast<TIBDatabase*>(FindComponent("DB1"));
+  PageProducer1 = dynamic_cast<TPageProducer*>(FindComponent("PageProducer1"));
+}
+
+void TWM1::Notification(TComponent* component, TOperation operation) {
+  TWebModule::Notification(component, operation);
+  if (operation != opRemove) return;
+  if (component == DB1) DB1 = nullptr;
+  if (component == PageProducer1) PageProducer1 = nullptr;
+}
+
+std::string TWM1::BuildMessagePage(std::string_view title, std::string_view message, std::string_view extra,
+                                   int32_t kind) const {
+  return nemvo::BuildMessagePage(title, message, extra, kind);
+}
+
+void TWM1::WM1loginAction(TObject*, TWebRequest& request, TWebResponse& response, bool&) {
+  // Released on every way out, an exception of another kind included.
+  std::unique_ptr<TIniFile> config;
+  try {
+    config = std::make_unique<TIniFile>(ConfigFilePath);
+    TIBDatabase& db = Placed(DB1, "DB1");
+    db.SetConnected(false);
+    db.SetDatabaseName(config->ReadString(ConfigSection, DBSuporteKey, DefaultDBSuporte()));
+    db.Params().Clear();
+    db.Params().Add(std::string(UserNameParam) + ValueOf(request.ContentFieldList(), UserField));
+    db.Params().Add(std::string(PasswordParam) + ValueOf(request.ContentFieldList(), PasswordField));
+    db.SetConnected(true);
+    if (db.Connected()) {
+      TPageProducer& producer = Placed(PageProducer1, "PageProducer1");
+      producer.SetHTMLFile(config->ReadString(ConfigSection, MainHTMLKey, ""));
+      response.SetContent(producer.ProduceContent());
+    }
+    db.SetConnected(false);
+    config.reset();
+  } catch (const Exception& e) {
+    // Closed before the answer is built; a failure to close leaves the action.
+    if (DB1) DB1->SetConnected(false);
+    response.SetContent(BuildMessagePage(LoginErrorTitle, e.Message(), BackLink(), miWarning));
+    config.reset();
+  }
+}
+
+}  // namespace nemvo

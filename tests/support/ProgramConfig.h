@@ -1,0 +1,49 @@
+#pragma once
+// The configuration file of the program under test. The program reads it
+// from a path fixed when it was built (NEMVO_CONFIG_PATH); the test build
+// points that path into the build directory, so the tests may write it.
+// Every test that does holds the CTest resource lock "nemvo_config".
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <filesystem>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+
+namespace nemvo::testing {
+
+class ProgramConfig {
+ public:
+  static std::string Path() { return NEMVO_TEST_CONFIG_PATH; }
+  // False when the program was built to read a file outside the build
+  // directory (a deployment path the tests must not touch).
+  static bool Writable() { return NEMVO_TEST_CONFIG_WRITABLE; }
+
+  // Replaces the file at once, so that no reader sees half of it.
+  static void Write(const std::string& text) {
+    const std::filesystem::path path = Path();
+    std::filesystem::create_directories(path.parent_path());
+    const std::string temporary = path.string() + ".tmp";
+    {
+      std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+      out << text;
+      if (!out) throw std::runtime_error("cannot write " + temporary);
+    }
+    std::filesystem::permissions(temporary, std::filesystem::perms(0644));
+    std::filesystem::rename(temporary, path);
+  }
+
+  // The section the program reads, with the given lines.
+  static void WriteSection(const std::string& lines) { Write("[Nemvo.FrameWork]\n" + lines); }
+
+  static void Remove() { std::filesystem::remove(Path()); }
+};
+
+// Skips the current test when the configuration file may not be written.
+#define NEMVO_REQUIRE_WRITABLE_CONFIG()                                                         \
+  if (!::nemvo::testing::ProgramConfig::Writable())                                             \
+  GTEST_SKIP() << "nemvoweb reads " << ::nemvo::testing::ProgramConfig::Path()                  \
+               << "; configure the test build with -DNEMVO_CONFIG_PATH=<a path inside the build directory>"
+
+}  // namespace nemvo::testing
