@@ -109,7 +109,21 @@ if [ "$NEMVO_SITE_PUBLIC" = "$site_url" ]; then
     eval '[ "$(js "var i = document.querySelector(\"#warning-box img\"); return i.naturalWidth + \"x\" + i.naturalHeight")" = 128x128 ]'
 fi
 check "wrong login: screenshot kept" [ -s "$artifacts/browser-wrong.png" ]
+if [ "$NEMVO_SITE_PUBLIC" = "$site_url" ]; then
+  # "Voltar" leads back to the login form.
+  back() {
+    local link
+    link=$(element '#msg-box a') && wd_call POST "/element/$link/click" '{}' >/dev/null || return 1
+    for _ in $(seq 50); do
+      [ "$(wd_call GET /url | jq -r .)" = "$site_url/" ] && [ "$(js 'return document.readyState')" = complete ] &&
+        break
+      sleep 0.1
+    done
+    [ "$(js 'return document.querySelector("#login") ? "form" : "none"')" = form ]
+  }
+  check "wrong login: Voltar leads back to the login page" back
+fi
 
-check "no CGI process left running" [ -z "$(cgi_children)" ]
+check "no CGI process left running" [ -z "$(cgi_children_settled)" ]
 check "attachments back to $attachments_before" [ "$(attachments_settle "$attachments_before")" -le "$attachments_before" ]
 finish

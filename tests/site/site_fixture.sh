@@ -36,10 +36,17 @@ setup() {
 
   "$NEMVO_FIREBIRD_SCRIPT" create-user "${NEMVO_SITE_USER2:?}" "${NEMVO_SITE_PASSWORD2:?}"
 
-  # A free port, starting from one derived from the run directory so that two
-  # build directories seldom race for the same one.
+  # A free port. When the program was built for a server on a port of
+  # 127.0.0.1 (its public web server address), that port first, so that the
+  # message page's icons and back link reach this very server; otherwise one
+  # derived from the run directory, so that two build directories seldom
+  # race for the same one.
   local port start
   start=$((20000 + $(printf '%s' "$run" | cksum | cut -d' ' -f1) % 20000))
+  if [[ ${NEMVO_SITE_PUBLIC:-} =~ ^http://127\.0\.0\.1:([0-9]+)$ ]] &&
+     ! (exec 3<>"/dev/tcp/127.0.0.1/${BASH_REMATCH[1]}") 2>/dev/null; then
+    start=${BASH_REMATCH[1]}
+  fi
   for port in $(seq "$start" $((start + 200))); do
     (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null || break
   done

@@ -123,7 +123,7 @@ check "wrong DBSuporte: message page with the database's error text" is_message 
 
 # --- Nothing left behind --------------------------------------------------------
 
-check "no CGI process left running" [ -z "$(cgi_children)" ]
+check "no CGI process left running" [ -z "$(cgi_children_settled)" ]
 check "attachments back to $attachments_before" [ "$(attachments_settle "$attachments_before")" -le "$attachments_before" ]
 check "no sanitizer report in the server's error log" \
   bash -c "! tail -n +$((errlog_lines + 1)) '$NEMVO_SITE_RUN/log/error.log' | grep -q 'Sanitizer'"

@@ -107,6 +107,20 @@ cgi_children() {
   pgrep -P "$pid" || true
 }
 
+# The CGI processes still running after up to $1 seconds (default 10). The
+# program ends its standard output before its own shutdown, so the client
+# may have its answer while the process is still finishing; only one that
+# does not end is left behind.
+cgi_children_settled() {
+  local left i
+  for i in $(seq 1 $((${1:-10} * 10))); do
+    left=$(cgi_children)
+    [ -z "$left" ] && break
+    sleep 0.1
+  done
+  printf '%s' "$left"
+}
+
 # Waits up to $1 seconds for the server to close the attachments the program
 # had open; prints the final count.
 attachments_settle() {
