@@ -3,6 +3,12 @@
 // environment that holds only the given variables, the given bytes on
 // standard input, and everything on standard output and standard error kept.
 // A program that outlives the time limit is killed, so no test hangs.
+//
+// With NEMVO_VALGRIND set (not empty) in the tests' environment, the program
+// runs under valgrind's memcheck: any memory error, or a block definitely
+// lost at the end, makes it exit with ValgrindErrorExit and puts the report
+// on its standard error, so the test's expectations fail and show it. Time
+// limits are then ValgrindSlowdown times longer.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -12,6 +18,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>
@@ -38,6 +45,14 @@ struct CGIOptions {
 
 using CGIVars = std::vector<std::pair<std::string, std::string>>;
 
+inline constexpr int ValgrindErrorExit = 97;
+inline constexpr int ValgrindSlowdown = 4;
+
+inline bool UnderValgrind() {
+  const char* value = std::getenv("NEMVO_VALGRIND");
+  return value && *value;
+}
+
 inline CGIRun RunCGI(const std::string& program, const CGIVars& vars, const std::string& input,
                      const CGIOptions& options = {}) {
   ::signal(SIGPIPE, SIG_IGN);  // the program may stop reading before the input ends
@@ -47,8 +62,14 @@ inline CGIRun RunCGI(const std::string& program, const CGIVars& vars, const std:
   std::vector<char*> envp;
   for (auto& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
-  std::string arg0 = program;
-  char* argv[] = {arg0.data(), nullptr};
+  std::vector<std::string> args;
+  if (UnderValgrind())
+    args = {"valgrind", "-q", "--error-exitcode=" + std::to_string(ValgrindErrorExit), "--leak-check=full",
+            "--show-leak-kinds=definite", "--errors-for-leak-kinds=definite"};
+  args.push_back(program);
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
 
   int in[2], out[2], err[2];
   if (pipe2(in, O_CLOEXEC) || pipe2(out, O_CLOEXEC) || pipe2(err, O_CLOEXEC)) throw std::runtime_error("pipe");
@@ -64,7 +85,9 @@ inline CGIRun RunCGI(const std::string& program, const CGIVars& vars, const std:
     posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err[1], 2);
   pid_t pid = -1;
-  int rc = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, envp.data());
+  // valgrind is looked up in the tests' PATH; the program gets only `vars`.
+  int rc = UnderValgrind() ? posix_spawnp(&pid, "valgrind", &actions, nullptr, argv.data(), envp.data())
+                           : posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   close(in[0]);
   close(out[1]);
@@ -85,7 +108,7 @@ inline CGIRun RunCGI(const std::string& program, const CGIVars& vars, const std:
   }
   CGIRun run;
   int outFd = out[0], errFd = err[0];
-  const auto deadline = std::chrono::steady_clock::now() + options.timeout;
+  const auto deadline = std::chrono::steady_clock::now() + options.timeout * (UnderValgrind() ? ValgrindSlowdown : 1);
   while (outFd >= 0 || errFd >= 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     if (left.count() <= 0) {
