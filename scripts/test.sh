@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the program twice (optimised, and with AddressSanitizer+UBSan) and
-# runs every test in both builds. Exits non-zero on any failure.
+# runs every test in both builds, the black-box tests once more under
+# valgrind, then each fuzz target briefly. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -19,6 +20,9 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DNEMVO_BUILD_BENCH=ON \
   -DNEMVO_PUBLIC_WEB_SERVER=http://127.0.0.1:18461 >/dev/null
 cmake --build build/release -j"$jobs"
 (cd build/release && ctest --output-on-failure -j"$jobs") || status=1
+# The black-box tests once more with the program under valgrind's memcheck
+# (tests/main/CGIProcess.h): no memory error and no block definitely lost.
+(cd build/release && NEMVO_VALGRIND=1 ctest --output-on-failure -L blackbox -j"$jobs") || status=1
 
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DNEMVO_SANITIZE=ON \
   -DNEMVO_CONFIG_PATH="$root/build/asan/test-config/Nemvo.Config" \
@@ -28,5 +32,12 @@ cmake --build build/asan -j"$jobs"
 # same form posts that the curl tests (site_http, which also looks for
 # sanitizer reports in the web server's log) send to the sanitized program.
 (cd build/asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs" -LE browser) || status=1
+
+# The fuzz targets (fuzz/), built with clang: each over its corpus, then a
+# short fresh run (fuzz/run.sh; about two minutes in all).
+CC=clang CXX=clang++ cmake -S . -B build/fuzz-ci -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEMVO_BUILD_FUZZ=ON \
+  -DNEMVO_BUILD_TESTS=OFF -DNEMVO_CONFIG_PATH="$root/build/fuzz-ci/fuzz-site/Nemvo.Config" >/dev/null
+cmake --build build/fuzz-ci --target fuzz_all -j"$jobs"
+fuzz/run.sh build/fuzz-ci 15 || status=1
 
 exit $status
