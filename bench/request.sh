@@ -8,7 +8,8 @@
 #   request to another path   nemvoweb  vs  cgi_floor_load  (loads the client library)
 #
 # For each: the time until the answer's standard output ends (what the web
-# server waits for), the time until the process ends (hyperfine), and the
+# server waits for), the time until the process ends (hyperfine), both as
+# medians, and the
 # peak memory (/usr/bin/time -v, median of several runs), with their ratios;
 # and, as the one figure that the load of a shared machine does not move, the
 # instructions each process executes (valgrind's callgrind, one run).
@@ -94,12 +95,14 @@ check "floor, refused" 50 POST /main "$refused" "$floor_login" "$db" "$template"
 [ "$(env -i REQUEST_METHOD=POST PATH_INFO=/other "$program" </dev/null | wc -c)" = 0 ] ||
   { say "nemvoweb answers another path"; exit 1; }
 
-# compare NAME RUNS BODY PATH FLOOR-COMMAND [hyperfine options]: nemvoweb and
-# the floor, each order once; leaves $tmp/NAME-{prog,floor}.log and the
-# hyperfine results $tmp/NAME-1.json (prog first) and NAME-2.json.
+# compare NAME RUNS BODY PATH FLOOR-COMMAND PAUSE: nemvoweb and the floor.
+# First RUNS pairs run alternately, one after the other with PAUSE seconds
+# between pairs, so that a shared machine's changing load falls on both
+# alike; cgi_run logs their times to the end of standard output in
+# $tmp/NAME-{prog,floor}.log. Then hyperfine times the whole processes, each
+# order once ($tmp/NAME-1.json with nemvoweb first, NAME-2.json).
 compare() {
-  local name=$1 n=$2 body=$3 path=$4 floor=$5
-  shift 5
+  local name=$1 n=$2 body=$3 path=$4 floor=$5 pause=$6 i
   local a="$run $tmp/$name-prog.log POST $path '$body' $program"
   local b="$run $tmp/$name-floor.log POST $path '$body' $floor"
   for _ in 1 2 3; do  # warm the caches, unlogged
@@ -107,17 +110,30 @@ compare() {
   done
   : > "$tmp/$name-prog.log"
   : > "$tmp/$name-floor.log"
-  hyperfine -N -i --style none --runs "$n" --export-json "$tmp/$name-1.json" "$@" -n prog "$a" -n floor "$b" >/dev/null
-  hyperfine -N -i --style none --runs "$n" --export-json "$tmp/$name-2.json" "$@" -n floor "$b" -n prog "$a" >/dev/null
+  # shellcheck disable=SC2086 # the floor command is words
+  local run_a=("$run" "$tmp/$name-prog.log" POST "$path" "$body" "$program")
+  local run_b=("$run" "$tmp/$name-floor.log" POST "$path" "$body" $floor)
+  for ((i = 0; i < n; i++)); do
+    if ((i % 2)); then "${run_b[@]}" >/dev/null 2>&1 || true; sleep "$pause"; fi
+    "${run_a[@]}" >/dev/null 2>&1 || true
+    sleep "$pause"
+    if ((i % 2 == 0)); then "${run_b[@]}" >/dev/null 2>&1 || true; sleep "$pause"; fi
+  done
+  local h=(hyperfine -N -i --style none --runs "$n" --prepare "sleep $pause")
+  "${h[@]}" --export-json "$tmp/$name-1.json" -n prog "$a" -n floor "$b" >/dev/null
+  "${h[@]}" --export-json "$tmp/$name-2.json" -n floor "$b" -n prog "$a" >/dev/null
 }
 
-# Mean process time in ms of the command named $2 over both orders.
+# Times are medians, which a shared machine's load moves less than means.
+median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
+# Median process time in ms of the command named $2 over both orders.
 process_ms() {
-  jq -rs --arg n "$2" '[.[].results[] | select(.command == $n) | .mean] | add / length * 1000' \
-    "$tmp/$1-1.json" "$tmp/$1-2.json"
+  jq -r --arg n "$2" '.results[] | select(.command == $n) | .times[] * 1000' "$tmp/$1-1.json" "$tmp/$1-2.json" |
+    median
 }
-# Mean time to the end of standard output in ms, from cgi_run's log.
-stdout_ms() { awk '{ s += $1; n++ } END { printf "%.3f", s / n }' "$1"; }
+# Median time to the end of standard output in ms, from cgi_run's log (the
+# alternating runs; hyperfine's runs log there too).
+stdout_ms() { head -n "$2" "$1" | cut -d' ' -f1 | median; }
 # Runs that took 4 s or more: a failed login the server's throttle delayed.
 slow_runs() { cat "$@" | awk '$2 >= 4000' | wc -l; }
 
@@ -132,11 +148,11 @@ peak_kib() {
 }
 
 say "== Accepted login, 100 KiB template: $runs runs per command and order"
-compare accepted "$runs" "$right" /main "$floor_login $db $template" --prepare "sleep 0.05"
+compare accepted "$runs" "$right" /main "$floor_login $db $template" 0.05
 say "== Another path: $runs runs per command and order"
-compare other "$runs" "$right" /other "$floor_load" --prepare "sleep 0.05"
+compare other "$runs" "$right" /other "$floor_load" 0.05
 say "== Refused login: $refused_runs runs per command and order, paced"
-compare refused "$refused_runs" "$refused" /main "$floor_login $db $template" --prepare "sleep 0.7"
+compare refused "$refused_runs" "$refused" /main "$floor_login $db $template" 0.7
 
 say "== Peak memory"
 mem_acc_prog=$(peak_kib 9 "$run" /dev/null POST /main "$right" "$program")
@@ -186,7 +202,9 @@ for k in refused accepted other; do
     accepted) label="accepted login, 100 KiB"; goal=1.10 ;;
     other) label="another path"; goal=1.20 ;;
   esac
-  row "$label: end of stdout" "$(stdout_ms "$tmp/$k-prog.log")" "$(stdout_ms "$tmp/$k-floor.log")" ms "$goal"
+  n=$runs
+  [ $k != refused ] || n=$refused_runs
+  row "$label: end of stdout" "$(stdout_ms "$tmp/$k-prog.log" "$n")" "$(stdout_ms "$tmp/$k-floor.log" "$n")" ms "$goal"
   row "$label: process" "$(process_ms "$k" prog)" "$(process_ms "$k" floor)" ms "$goal"
   eval "mp=\$mem_${k:0:3}_prog mf=\$mem_${k:0:3}_floor"
   row "$label: peak memory" "$mp" "$mf" KiB "$goal"
