@@ -8,6 +8,7 @@
 #include "cgi/ConsoleMode.h"
 #include "cgi/ExceptionReport.h"
 #include "platform/StandardStreams.h"
+#include "platform/TerminationRequests.h"
 
 namespace {
 
@@ -30,6 +31,9 @@ int main() {
     Application->Run();
     // The answer is complete: the web server gets it now, not after the
     // shutdown below (the client library's alone takes tens of milliseconds).
+    // A web server that then asks the process to end does not cut that
+    // shutdown short: it runs as it would have.
+    platform::IgnoreTerminationRequests();
     platform::EndStandardOutput();
   } catch (...) {
     // Nothing goes to standard output now: the web server gets no response.

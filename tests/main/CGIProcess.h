@@ -40,6 +40,9 @@ struct CGIOptions {
   bool closeStdout = false;
   // Standard input stays open (never reaches its end) until the program exits.
   bool holdStdinOpen = false;
+  // SIGTERM as soon as standard output ends, as lighttpd does to a CGI
+  // process still running once it has the whole answer.
+  bool terminateAfterOutput = false;
   std::chrono::milliseconds timeout{30000};
 };
 
@@ -142,6 +145,7 @@ inline CGIRun RunCGI(const std::string& program, const CGIVars& vars, const std:
       if (r > 0) {
         sink.append(buffer, size_t(r));
       } else if (r == 0 || errno != EINTR) {
+        if (fds[i].fd == outFd && options.terminateAfterOutput) kill(pid, SIGTERM);
         close(fds[i].fd);
         (fds[i].fd == outFd ? outFd : errFd) = -1;
       }

@@ -63,6 +63,7 @@ struct ServerCase {
   std::string message = {};   // for kMessage
   bool needsUser2 = false;
   bool loginAfter = false;    // a right login must still work afterwards
+  bool terminateAfterOutput = false;  // SIGTERM once the answer is complete
 };
 
 const std::string kGood = "DBSuporte={db}\nMainHTML={dir}/main.html\n";
@@ -124,6 +125,12 @@ const ServerCase kServerCases[] = {
     {"HEAD", kGood, "HEAD", "/main", kRight, {}, Answer::kMain},
     {"an unknown method", kGood, "PROPFIND", "/main", kRight, {}, Answer::kMain},
     {"path in another letter case", kGood, "POST", "/Main", kRight, {}, Answer::kMain},
+    // lighttpd ends a CGI process that still runs once it has the whole
+    // answer; the program's shutdown must run to its end all the same.
+    {"ended by the web server after the answer", kGood, "POST", "/main", kRight, {}, Answer::kMain, {}, false,
+     false, true},
+    {"ended by the web server after a refusal", kGood, "POST", "/main", "u={user}&p=wrong", {}, Answer::kRejected,
+     {}, false, false, true},
 };
 
 // Names the case in test listings instead of dumping its bytes.
@@ -158,10 +165,11 @@ class ServerLogin : public ::testing::TestWithParam<ServerCase> {
     return Replace(s, "{dir}", fDir.Path().string());
   }
 
-  CGIRun Run(const std::string& method, const std::string& path, const std::string& body, const CGIVars& extra) {
+  CGIRun Run(const std::string& method, const std::string& path, const std::string& body, const CGIVars& extra,
+             const CGIOptions& options = {}) {
     CGIVars vars;
     for (const auto& [name, value] : extra) vars.emplace_back(name, Fill(value));
-    return RunCGI(kProgram, Request(method, path, Fill(body), vars), Fill(body));
+    return RunCGI(kProgram, Request(method, path, Fill(body), vars), Fill(body), options);
   }
 
   // The server's count, once it has seen the program's detach.
@@ -203,7 +211,7 @@ TEST_P(ServerLogin, AnswersByteForByte) {
     case Answer::kNothing: break;
   }
 
-  CGIRun run = Run(c.method, c.path, c.body, c.extra);
+  CGIRun run = Run(c.method, c.path, c.body, c.extra, {.terminateAfterOutput = c.terminateAfterOutput});
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exitCode, 0);
