@@ -23,6 +23,10 @@ void RegisterModuleClasses(nemvo::TCGIApplication& application) {
 int main() {
   using namespace nemvo;
   ConsoleMode = true;
+  // The request runs to its end: a web server's request to end the process
+  // waits, and is dropped once the answer is complete (the shutdown below then
+  // runs as it would have). Set before the client library starts a thread.
+  platform::DeferTerminationRequests();
   int exitCode = 0;
   try {
     Application = std::make_unique<TCGIApplication>();
@@ -31,8 +35,6 @@ int main() {
     Application->Run();
     // The answer is complete: the web server gets it now, not after the
     // shutdown below (the client library's alone takes tens of milliseconds).
-    // A web server that then asks the process to end does not cut that
-    // shutdown short: it runs as it would have.
     platform::IgnoreTerminationRequests();
     platform::EndStandardOutput();
   } catch (...) {

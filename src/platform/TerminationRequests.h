@@ -1,13 +1,23 @@
 #pragma once
 // Requests from outside to end the process (SIGTERM).
+//
+// A web server may ask a CGI process to end as soon as it has the whole
+// answer (lighttpd does, once it has read as many bytes as Content-Length
+// announced, which can be before the process has finished writing). The
+// Firebird client library, once used, answers such a request by running its
+// own shutdown in a thread of its own while the process goes on: the two
+// shutdowns race (a crash in the library's thread, and under the sanitizers a
+// deadlock that leaves the process hanging).
 
 namespace nemvo::platform {
 
-// From now on the process ignores requests to end: it finishes on its own.
-// For the time after the answer is complete, when a web server that has the
-// whole answer asks the program to end (lighttpd does) while its shutdown is
-// still running; the client library would otherwise run its own shutdown in
-// a thread of its own, at the same time as the process's.
+// A request to end waits (is blocked) from now on, in the calling thread and
+// in every thread it starts later, the client library's included. Call it
+// before anything starts a thread.
+void DeferTerminationRequests();
+
+// From now on the process ignores requests to end, a waiting one included,
+// and finishes on its own.
 void IgnoreTerminationRequests();
 
 }  // namespace nemvo::platform

@@ -40,8 +40,9 @@ struct CGIOptions {
   bool closeStdout = false;
   // Standard input stays open (never reaches its end) until the program exits.
   bool holdStdinOpen = false;
-  // SIGTERM as soon as standard output ends, as lighttpd does to a CGI
-  // process still running once it has the whole answer.
+  // SIGTERM as soon as the whole answer has arrived (the Content-Length
+  // bytes after the head, or else the end of standard output), as lighttpd
+  // does to a CGI process that is still running then.
   bool terminateAfterOutput = false;
   std::chrono::milliseconds timeout{30000};
 };
@@ -54,6 +55,16 @@ inline constexpr int ValgrindSlowdown = 4;
 inline bool UnderValgrind() {
   const char* value = std::getenv("NEMVO_VALGRIND");
   return value && *value;
+}
+
+// True when `out` holds a head announcing a Content-Length and that many
+// bytes after it.
+inline bool AnswerComplete(const std::string& out) {
+  const size_t headEnd = out.find("\r\n\r\n");
+  const size_t at = out.find("Content-Length: ");
+  if (headEnd == std::string::npos || at == std::string::npos || at > headEnd) return false;
+  const size_t length = std::strtoull(out.c_str() + at + 16, nullptr, 10);
+  return out.size() >= headEnd + 4 + length;
 }
 
 inline CGIRun RunCGI(const std::string& program, const CGIVars& vars, const std::string& input,
@@ -111,6 +122,7 @@ inline CGIRun RunCGI(const std::string& program, const CGIVars& vars, const std:
   }
   CGIRun run;
   int outFd = out[0], errFd = err[0];
+  bool terminated = false;
   const auto deadline = std::chrono::steady_clock::now() + options.timeout * (UnderValgrind() ? ValgrindSlowdown : 1);
   while (outFd >= 0 || errFd >= 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
@@ -144,8 +156,15 @@ inline CGIRun RunCGI(const std::string& program, const CGIVars& vars, const std:
       std::string& sink = fds[i].fd == outFd ? run.out : run.err;
       if (r > 0) {
         sink.append(buffer, size_t(r));
+        if (fds[i].fd == outFd && options.terminateAfterOutput && !terminated && AnswerComplete(run.out)) {
+          kill(pid, SIGTERM);
+          terminated = true;
+        }
       } else if (r == 0 || errno != EINTR) {
-        if (fds[i].fd == outFd && options.terminateAfterOutput) kill(pid, SIGTERM);
+        if (fds[i].fd == outFd && options.terminateAfterOutput && !terminated) {
+          kill(pid, SIGTERM);
+          terminated = true;
+        }
         close(fds[i].fd);
         (fds[i].fd == outFd ? outFd : errFd) = -1;
       }
