@@ -1,5 +1,7 @@
 #include "admin/MessagePage.h"
 
+#include "base/HTMLEscape.h"
+
 namespace nemvo {
 
 namespace {
@@ -56,17 +58,6 @@ bool SameTextAZ(std::string_view a, std::string_view b) {
   return true;
 }
 
-void AppendEscaped(std::string& out, std::string_view text) {
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-}
 
 }  // namespace
 
@@ -89,7 +80,7 @@ std::string BuildMessagePage(std::string_view title, std::string_view message, s
   if (SameTextAZ(message, LoginRejectedText)) {
     page += LoginRejectedDisplay;
   } else {
-    AppendEscaped(page, message);
+    AppendHTMLEscaped(page, message);
   }
   page += AfterMessage;
   page += extra;

@@ -1,6 +1,7 @@
 #include "cgi/ServerError.h"
 
 #include "base/Exception.h"
+#include "base/HTMLEscape.h"
 #include "base/Format.h"
 #include "cgi/ConsoleMode.h"
 #include "platform/OutputFile.h"
@@ -9,21 +10,6 @@
 namespace nemvo {
 
 namespace {
-
-std::string HTMLEscape(const std::string& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      default: out += c;
-    }
-  }
-  return out;
-}
 
 // An operating-system message ends in a line break; a CR or LF inside the
 // status line would end the CGI head early.

@@ -1,6 +1,7 @@
 #include "web/CustomWebDispatcher.h"
 
 #include "base/Exception.h"
+#include "base/HTMLEscape.h"
 #include "base/Format.h"
 #include "cgi/WebException.h"
 #include "cgi/WebRequest.h"
@@ -9,27 +10,6 @@
 #include "web/WebModule.h"
 
 namespace nemvo {
-
-namespace {
-
-// The page's texts come from the request's URL and from exception messages
-// that may quote it, so they are escaped before they become markup.
-std::string HTMLEscape(const std::string& text) {
-  std::string escaped;
-  escaped.reserve(text.size());
-  for (char c : text) {
-    switch (c) {
-      case '&': escaped += "&amp;"; break;
-      case '<': escaped += "&lt;"; break;
-      case '>': escaped += "&gt;"; break;
-      case '"': escaped += "&quot;"; break;
-      default: escaped += c;
-    }
-  }
-  return escaped;
-}
-
-}  // namespace
 
 TComponent* TCustomWebDispatcher::AcceptOwner(TComponent* owner) {
   if (owner) {
