@@ -9,6 +9,7 @@
 #include "db/IBSQLMonitorHook.h"
 #include "db/IBSchema.h"
 #include "db/IBTimer.h"
+#include "db/SlotList.h"
 #include "db/IBTransaction.h"
 
 namespace nemvo {
@@ -280,24 +281,6 @@ void TIBDatabase::Loaded() {
 
 // --- Registrations ----------------------------------------------------------
 
-namespace {
-template <class T>
-int AddTo(std::vector<T*>& list, T* item) {
-  auto it = std::find(list.begin(), list.end(), item);
-  if (it != list.end()) return int(it - list.begin());
-  it = std::find(list.begin(), list.end(), nullptr);
-  if (it != list.end()) {
-    *it = item;
-    return int(it - list.begin());
-  }
-  list.push_back(item);
-  return int(list.size()) - 1;
-}
-template <class T>
-int CountOf(const std::vector<T*>& list) {
-  return int(std::count_if(list.begin(), list.end(), [](T* p) { return p != nullptr; }));
-}
-}  // namespace
 
 int TIBDatabase::AddTransaction(TIBTransaction* transaction) {
   if (!transaction) return -1;
@@ -327,7 +310,7 @@ TIBTransaction* TIBDatabase::Transactions(int index) const {
 int TIBDatabase::AddSQLObject(TIBBase* link) { return AddTo(fSQLObjects, link); }
 
 void TIBDatabase::RemoveSQLObject(TIBBase* link) {
-  std::replace(fSQLObjects.begin(), fSQLObjects.end(), link, static_cast<TIBBase*>(nullptr));
+  RemoveFrom(fSQLObjects, link);
 }
 
 int TIBDatabase::SQLObjectCount() const { return CountOf(fSQLObjects); }

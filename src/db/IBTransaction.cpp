@@ -5,6 +5,7 @@
 #include "db/ErrorReporting.h"
 #include "db/IBBase.h"
 #include "db/IBDatabase.h"
+#include "db/SlotList.h"
 
 namespace nemvo {
 
@@ -18,24 +19,6 @@ struct TransactionElement {
 };
 
 const char DefaultTpb[] = {isc_tpb_version3, isc_tpb_write, isc_tpb_concurrency, isc_tpb_wait};
-
-template <class T>
-int AddTo(std::vector<T*>& list, T* item) {
-  auto it = std::find(list.begin(), list.end(), item);
-  if (it != list.end()) return int(it - list.begin());
-  it = std::find(list.begin(), list.end(), nullptr);
-  if (it != list.end()) {
-    *it = item;
-    return int(it - list.begin());
-  }
-  list.push_back(item);
-  return int(list.size()) - 1;
-}
-
-template <class T>
-void RemoveFrom(std::vector<T*>& list, T* item) {
-  std::replace(list.begin(), list.end(), item, static_cast<T*>(nullptr));
-}
 
 }  // namespace
 
