@@ -1,13 +1,15 @@
-// Form field decoding over any bytes: URLDecode against the plain reading of
-// its rules, SplitHeaderFields with the settings of both its callers (form
-// bodies: "&", no white space, decoding, no quote stripping; tag parameters:
-// " ", " ", decoding, quote stripping on and off), and ValueOf over the lists
-// they build.
-//
-// Splitting with decoding must give the lines that splitting without
-// decoding gives, each decoded, up to the first line that does not decode;
-// raw lines are pieces of the text in order; quote-free texts split exactly
-// at their separators.
+// Form field decoding over any bytes: URLDecode, SplitHeaderFields with the
+// settings of both its callers (form bodies: "&", no white space, decoding,
+// no quote stripping; tag parameters: " ", " ", decoding, quote stripping on
+// and off), and ValueOf over the lists they build, each against a reading of
+// its rules written here in another shape: decoding escape by escape with
+// find, fields cut by what they start with, quotes paired with rfind, and
+// names compared by the C library's Unicode case mapping of the Windows-1252
+// letters instead of the program's own tables.
+#include <locale.h>
+#include <wctype.h>
+
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -19,7 +21,6 @@
 #include "base/Exception.h"
 #include "cgi/HTTPFields.h"
 #include "cgi/WebException.h"
-#include "platform/CaseFolding.h"
 
 namespace nemvo::fuzzing {
 namespace {
@@ -32,36 +33,37 @@ struct Decoded {
   bool operator==(const Decoded&) const = default;
 };
 
-int Hex(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
-
-// The decoding rules read one at a time, byte by byte.
+// The decoding rules, one escape at a time: the plain runs between "%" signs
+// are copied with "+" read as a blank.
 Decoded ReferenceDecode(std::string_view t) {
+  static constexpr std::string_view kDigits = "0123456789ABCDEFabcdef";
+  auto digit = [](char c) -> std::optional<int> {
+    const size_t at = kDigits.find(c);
+    if (c == '\0' || at == std::string_view::npos) return std::nullopt;
+    return int(at < 16 ? at : at - 6);
+  };
   Decoded d;
-  for (size_t i = 0; i < t.size(); ++i) {
-    if (t[i] == '+') {
-      d.text += ' ';
-    } else if (t[i] != '%') {
-      d.text += t[i];
-    } else if (i + 1 < t.size() && t[i + 1] == '%') {
+  size_t from = 0;
+  for (;;) {
+    const size_t percent = t.find('%', from);
+    std::string plain(t.substr(from, percent == std::string_view::npos ? std::string_view::npos : percent - from));
+    std::replace(plain.begin(), plain.end(), '+', ' ');
+    d.text += plain;
+    if (percent == std::string_view::npos) return d;
+    const std::string_view after = t.substr(percent + 1);
+    const std::string position = std::to_string(percent + 1);
+    if (after.starts_with('%')) {
       d.text += '%';
-      ++i;
-    } else if (i + 2 >= t.size() || t[i + 1] == '\0' || t[i + 2] == '\0') {
-      return {{}, "EWebException",
-              "Error decoding URL style (%XX) encoded string at position " + std::to_string(i + 1)};
-    } else if (Hex(t[i + 1]) < 0 || Hex(t[i + 2]) < 0) {
-      return {{}, "EConvertError",
-              "Invalid URL encoded character (" + std::string(t.substr(i, 3)) + ") at position " + std::to_string(i + 1)};
+      from = percent + 2;
+    } else if (after.size() < 2 || after.substr(0, 2).find('\0') != std::string_view::npos) {
+      return {{}, "EWebException", "Error decoding URL style (%XX) encoded string at position " + position};
+    } else if (!digit(after[0]) || !digit(after[1])) {
+      return {{}, "EConvertError", "Invalid URL encoded character (%" + std::string(after.substr(0, 2)) + ") at position " + position};
     } else {
-      d.text += char(Hex(t[i + 1]) * 16 + Hex(t[i + 2]));
-      i += 2;
+      d.text += char(*digit(after[0]) * 16 + *digit(after[1]));
+      from = percent + 3;
     }
   }
-  return d;
 }
 
 Decoded Decode(std::string_view text) {
@@ -74,27 +76,127 @@ Decoded Decode(std::string_view text) {
   }
 }
 
-// Quote removal as the rules state it: pairs formed from the field's end.
+// Quote removal: from the end, the last quotation mark of either kind goes,
+// and so does the nearest earlier mark of the same kind, its partner; the
+// search for the next pair starts left of that partner.
 std::string ReferenceStripQuotes(std::string_view field) {
-  std::string kept;
-  bool inStrip = false;
-  char quote = 0;
-  for (size_t i = field.size(); i-- > 0;) {
-    const char c = field[i];
-    if (c == '"' || c == '\'') {
-      if (!inStrip) {
-        inStrip = true;
-        quote = c;
-        continue;
-      }
-      if (c == quote) {
-        inStrip = false;
-        continue;
-      }
-    }
-    kept += c;
+  std::string s(field);
+  size_t before = s.size();
+  while (before > 0) {
+    const size_t mark = s.find_last_of("\"'", before - 1);
+    if (mark == std::string::npos) break;
+    const char quote = s[mark];
+    s.erase(mark, 1);
+    if (mark == 0) break;
+    const size_t partner = s.rfind(quote, mark - 1);
+    if (partner == std::string::npos) break;
+    s.erase(partner, 1);
+    before = partner;
   }
-  return std::string(kept.rbegin(), kept.rend());
+  return s;
+}
+
+// The raw fields by what each starts with, after white space: a field that
+// opens with a quotation mark runs to the next one, which it leaves out, and
+// the byte after that starts the next field; any other field runs to the
+// next separator, unless that is a quotation mark, which takes it on to and
+// including the closing mark and swallows the byte after it. A mark never
+// closed takes the field to the end. The text ends at its first NUL.
+std::vector<std::string> ReferenceSplit(std::string_view text, std::string_view separators, std::string_view white) {
+  const std::string_view t = text.substr(0, text.find('\0'));
+  const std::string stops = std::string(separators) + "\r\n\"";
+  const std::string skip = std::string(white) + "\r\n";
+  std::vector<std::string> fields;
+  size_t at = 0;
+  for (;;) {
+    at = t.find_first_not_of(skip, at);
+    if (at == std::string_view::npos) return fields;
+    if (t[at] == '"') {
+      const size_t close = t.find('"', at + 1);
+      if (close == std::string_view::npos) {
+        if (at + 1 < t.size()) fields.emplace_back(t.substr(at + 1));
+        return fields;
+      }
+      fields.emplace_back(t.substr(at + 1, close - at - 1));
+      at = close + 1;
+      continue;
+    }
+    const size_t stop = t.find_first_of(stops, at);
+    if (stop == std::string_view::npos) {
+      fields.emplace_back(t.substr(at));
+      return fields;
+    }
+    if (t[stop] != '"') {
+      fields.emplace_back(t.substr(at, stop - at));
+      at = stop + 1;
+      continue;
+    }
+    const size_t close = t.find('"', stop + 1);
+    if (close == std::string_view::npos) {
+      fields.emplace_back(t.substr(at));
+      return fields;
+    }
+    fields.emplace_back(t.substr(at, close + 1 - at));
+    if (close + 1 >= t.size()) return fields;
+    at = close + 2;
+  }
+}
+
+// Windows-1252 bytes as Unicode code points and back, for the letters that
+// have a partner of the other case in the code page.
+wint_t ToUnicode(unsigned char c) {
+  switch (c) {
+    case 0x8A: return 0x160;
+    case 0x9A: return 0x161;
+    case 0x8C: return 0x152;
+    case 0x9C: return 0x153;
+    case 0x8E: return 0x17D;
+    case 0x9E: return 0x17E;
+    case 0x9F: return 0x178;
+    default: return c;
+  }
+}
+
+std::optional<unsigned char> FromUnicode(wint_t u) {
+  for (unsigned c = 0; c < 256; ++c)
+    if (ToUnicode(static_cast<unsigned char>(c)) == u) return static_cast<unsigned char>(c);
+  return std::nullopt;
+}
+
+locale_t UnicodeLocale() {
+  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+  if (locale == locale_t(0)) Fail("the C.UTF-8 locale is missing");
+  return locale;
+}
+
+wint_t Folded(unsigned char c) { return towlower_l(ToUnicode(c), UnicodeLocale()); }
+
+// The name with each letter changed to its other case where the code page
+// has that letter.
+std::string OtherCase(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    const wint_t u = ToUnicode(static_cast<unsigned char>(c));
+    const wint_t other = iswupper_l(u, UnicodeLocale()) ? towlower_l(u, UnicodeLocale()) : towupper_l(u, UnicodeLocale());
+    if (auto back = FromUnicode(other)) c = char(*back);
+  }
+  return out;
+}
+
+bool ReferenceSameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (Folded(static_cast<unsigned char>(a[i])) != Folded(static_cast<unsigned char>(b[i]))) return false;
+  return true;
+}
+
+std::string ReferenceValueOf(const std::vector<std::string>& lines, std::string_view name) {
+  for (const std::string& line : lines) {
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos && ReferenceSameName(std::string_view(line).substr(0, eq), name))
+      return line.substr(eq + 1);
+  }
+  return {};
 }
 
 std::vector<std::string> Split(const TCharSet& separators, const TCharSet& white, std::string_view text,
@@ -104,86 +206,44 @@ std::vector<std::string> Split(const TCharSet& separators, const TCharSet& white
   return list.Lines();
 }
 
-// The fields of a text free of NUL, CR, LF and double quotes.
-std::vector<std::string> PlainFields(std::string_view text, char separator, bool skipBlanks) {
-  std::vector<std::string> fields;
-  if (skipBlanks) {
-    size_t i = 0;
-    while (i < text.size()) {
-      while (i < text.size() && text[i] == separator) ++i;
-      size_t start = i;
-      while (i < text.size() && text[i] != separator) ++i;
-      if (i > start) fields.emplace_back(text.substr(start, i - start));
-    }
-    return fields;
-  }
-  size_t start = 0;
-  for (;;) {
-    size_t end = text.find(separator, start);
-    if (end == std::string_view::npos) {
-      if (start < text.size()) fields.emplace_back(text.substr(start));
-      return fields;
-    }
-    fields.emplace_back(text.substr(start, end - start));
-    start = end + 1;
-  }
-}
-
 void CheckValueOf(const TStringList& list) {
   const auto& lines = list.Lines();
   for (size_t i = 0; i < lines.size() && i < 16; ++i) {
     const size_t eq = lines[i].find('=');
     if (eq == std::string::npos) continue;
     const std::string name = lines[i].substr(0, eq);
-    FUZZ_CHECK(platform::AnsiSameText(name, platform::AnsiUpperCase(name)) &&
-                   platform::AnsiSameText(name, platform::AnsiLowerCase(name)),
-               "a name does not equal its own upper or lower case: " + Quoted(name));
-    std::optional<std::string> expected;
-    for (size_t j = 0; j <= i && !expected; ++j) {
-      const size_t e = lines[j].find('=');
-      if (e != std::string::npos && platform::AnsiSameText(std::string_view(lines[j]).substr(0, e), name))
-        expected = lines[j].substr(e + 1);
+    for (const std::string& asked : {name, OtherCase(name), name + "x"}) {
+      FUZZ_CHECK(ValueOf(list, asked) == ReferenceValueOf(lines, asked),
+                 "ValueOf " + Quoted(asked) + " gave " + Quoted(ValueOf(list, asked)) + ", expected " +
+                     Quoted(ReferenceValueOf(lines, asked)));
     }
-    FUZZ_CHECK(ValueOf(list, name) == *expected, "ValueOf " + Quoted(name) + " in line " + std::to_string(i));
-    FUZZ_CHECK(ValueOf(list, platform::AnsiUpperCase(name)) == *expected,
-               "ValueOf of the upper-cased name " + Quoted(name));
   }
   FUZZ_CHECK(ValueOf(list, "=").empty(), "ValueOf of a name holding \"=\"");
 }
 
-// One caller's settings: the raw split, then the decoded one against it.
-void CheckSplit(const TCharSet& separators, const TCharSet& white, std::string_view text, bool stripQuotes,
-                char separator) {
-  const std::vector<std::string> raw = Split(separators, white, text, false);
-
-  size_t cursor = 0, total = 0;
-  for (const std::string& line : raw) {
-    const size_t at = text.find(line, cursor);
-    FUZZ_CHECK(at != std::string_view::npos, "a raw field is not a piece of the text after the one before: " +
-                                                  Quoted(line) + " in " + Quoted(text));
-    cursor = at + line.size();
-    total += line.size();
-  }
-  FUZZ_CHECK(total <= text.size(), "raw fields longer than the text " + Quoted(text));
-
-  if (text.find_first_of(std::string_view("\0\r\n\"", 4)) == std::string_view::npos) {
-    const bool skipBlanks = white[static_cast<unsigned char>(separator)];
-    FUZZ_CHECK(raw == PlainFields(text, separator, skipBlanks), "quote-free text split wrongly: " + Quoted(text));
-  }
+// One caller's settings: the raw fields, the fields without their quotes,
+// then the decoded ones, each against the rules read here.
+void CheckSplit(std::string_view separators, std::string_view white, std::string_view text, bool stripQuotes) {
+  const TCharSet separatorSet = CharSet(separators), whiteSet = CharSet(white);
+  const std::vector<std::string> raw = Split(separatorSet, whiteSet, text, false);
+  const std::vector<std::string> expectedRaw = ReferenceSplit(text, separators, white);
+  FUZZ_CHECK(raw == expectedRaw, "split into " + std::to_string(raw.size()) + " fields, expected " +
+                                      std::to_string(expectedRaw.size()) + ": " + Quoted(text));
 
   std::vector<std::string> fields = raw;
   if (stripQuotes) {
-    fields = Split(separators, white, text, true);
+    fields = Split(separatorSet, whiteSet, text, true);
     FUZZ_CHECK(fields.size() == raw.size(), "quote stripping changed the number of fields: " + Quoted(text));
     for (size_t i = 0; i < raw.size(); ++i)
-      FUZZ_CHECK(fields[i] == ReferenceStripQuotes(raw[i]), "quotes stripped wrongly from " + Quoted(raw[i]));
+      FUZZ_CHECK(fields[i] == ReferenceStripQuotes(raw[i]),
+                 "quotes stripped from " + Quoted(raw[i]) + " gave " + Quoted(fields[i]));
   }
 
   TStringList decoded;
   const char* error = nullptr;
   std::string message;
   try {
-    SplitHTTPFields(separators, white, text, decoded, stripQuotes);
+    SplitHTTPFields(separatorSet, whiteSet, text, decoded, stripQuotes);
   } catch (const EWebException& e) {
     error = e.ClassName();
     message = e.Message();
@@ -191,20 +251,21 @@ void CheckSplit(const TCharSet& separators, const TCharSet& white, std::string_v
     error = e.ClassName();
     message = e.Message();
   }
-  const auto& lines = decoded.Lines();
-  FUZZ_CHECK(lines.size() <= fields.size(), "more decoded lines than fields: " + Quoted(text));
-  for (size_t i = 0; i < lines.size(); ++i) {
-    const Decoded expected = Decode(fields[i]);
-    FUZZ_CHECK(expected.error.empty() && expected.text == lines[i], "decoded line " + std::to_string(i) + " of " + Quoted(text));
+  // The fields decode in order up to the first that does not; its error ends
+  // the splitting.
+  std::vector<std::string> expectedLines;
+  Decoded failing;
+  for (const std::string& field : fields) {
+    Decoded d = ReferenceDecode(field);
+    if (!d.error.empty()) {
+      failing = d;
+      break;
+    }
+    expectedLines.push_back(d.text);
   }
-  if (error) {
-    FUZZ_CHECK(lines.size() < fields.size(), "a decoding error after the last field: " + Quoted(text));
-    const Decoded failing = Decode(fields[lines.size()]);
-    FUZZ_CHECK(failing.error == error && failing.message == message,
-               "splitting raised " + std::string(error) + " " + Quoted(message) + " for " + Quoted(text));
-  } else {
-    FUZZ_CHECK(lines.size() == fields.size(), "decoded lines lost without an error: " + Quoted(text));
-  }
+  FUZZ_CHECK(decoded.Lines() == expectedLines, "decoded lines of " + Quoted(text));
+  FUZZ_CHECK(failing.error == (error ? error : "") && failing.message == message,
+             "splitting raised " + std::string(error ? error : "nothing") + " " + Quoted(message) + " for " + Quoted(text));
   CheckValueOf(decoded);
 }
 
@@ -222,9 +283,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                                   (got.error.empty() ? Quoted(got.text) : got.error + " " + Quoted(got.message)));
   FUZZ_CHECK(got.text.size() <= text.size(), "decoded text longer than the input");
 
-  static const TCharSet Ampersand = CharSet("&"), None = CharSet(""), Space = CharSet(" ");
-  CheckSplit(Ampersand, None, text, false, '&');  // the request's form fields
-  CheckSplit(Space, Space, text, false, ' ');     // tag parameters, quotes kept
-  CheckSplit(Space, Space, text, true, ' ');      // tag parameters, quotes stripped
+  CheckSplit("&", "", text, false);   // the request's form fields
+  CheckSplit(" ", " ", text, false);  // tag parameters, quotes kept
+  CheckSplit(" ", " ", text, true);   // tag parameters, quotes stripped
   return 0;
 }
