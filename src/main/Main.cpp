@@ -35,7 +35,10 @@ int main() {
     Application->Run();
     // The answer is complete: the web server gets it now, not after the
     // shutdown below (the client library's alone takes tens of milliseconds).
+    // Standard error ends first, so that a web server that waits for both
+    // streams finds the error stream ended when it sees the output end.
     platform::IgnoreTerminationRequests();
+    platform::EndStandardError();
     platform::EndStandardOutput();
   } catch (...) {
     // Nothing goes to standard output now: the web server gets no response.

@@ -7,7 +7,19 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstdint>
 #include <cstdio>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define NEMVO_SANITIZER_REPORTS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(undefined_behavior_sanitizer)
+#define NEMVO_SANITIZER_REPORTS 1
+#endif
+#endif
+#ifdef NEMVO_SANITIZER_REPORTS
+#include <sanitizer/common_interface_defs.h>
+#endif
 
 namespace nemvo::platform {
 
@@ -79,17 +91,35 @@ void WriteStandardError(std::string_view text) {
 
 void FlushStandardOutput() { std::fflush(stdout); }
 
-void EndStandardOutput() {
-  FlushStandardOutput();
+namespace {
+
+// Points `fd` at /dev/null (or closes it when /dev/null cannot be opened).
+void PointAtNull(int fd) {
   int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
   if (null < 0) {
-    close(STDOUT_FILENO);
+    close(fd);
     return;
   }
-  if (null != STDOUT_FILENO) {
-    dup2(null, STDOUT_FILENO);
+  if (null != fd) {
+    dup2(null, fd);
     close(null);
   }
+}
+
+}  // namespace
+
+void EndStandardOutput() {
+  FlushStandardOutput();
+  PointAtNull(STDOUT_FILENO);
+}
+
+void EndStandardError() {
+  std::fflush(stderr);
+#ifdef NEMVO_SANITIZER_REPORTS
+  int copy = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 3);
+  if (copy >= 0) __sanitizer_set_report_fd(reinterpret_cast<void*>(static_cast<intptr_t>(copy)));
+#endif
+  PointAtNull(STDERR_FILENO);
 }
 
 }  // namespace nemvo::platform

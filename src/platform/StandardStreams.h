@@ -32,4 +32,11 @@ void FlushStandardOutput();
 // writes go nowhere and no file opened later takes its number.
 void EndStandardOutput();
 
+// Ends standard error the same way. Some web servers (Apache's mod_cgi,
+// fcgiwrap) hold the request open until standard error ends too, so a process
+// that still has work to do after its answer ends both. In sanitized builds the
+// sanitizers' reports keep going to the original standard error through a copy
+// of it: their checks at exit matter more there than the web server's wait.
+void EndStandardError();
+
 }  // namespace nemvo::platform

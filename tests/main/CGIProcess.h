@@ -13,6 +13,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -32,6 +33,12 @@ struct CGIRun {
   int exitCode = -1;      // -1 when the program did not exit normally
   int signal = 0;         // the signal that ended it, if any
   bool timedOut = false;  // killed after the time limit
+  // With CGIOptions::inspectAtEndOfOutput: whether the process was still
+  // running when its standard output ended, and which of its descriptors then
+  // still referred to the output or error pipe (a web server that waits for
+  // both streams waits as long as any of them is open).
+  bool runningAtEndOfOutput = false;
+  std::vector<int> descriptorsOnPipesAtEndOfOutput;
 };
 
 struct CGIOptions {
@@ -44,6 +51,9 @@ struct CGIOptions {
   // bytes after the head, or else the end of standard output), as lighttpd
   // does to a CGI process that is still running then.
   bool terminateAfterOutput = false;
+  // When standard output ends, stop the process for a moment and record what
+  // it still holds open (CGIRun::descriptorsOnPipesAtEndOfOutput).
+  bool inspectAtEndOfOutput = false;
   std::chrono::milliseconds timeout{30000};
 };
 
@@ -65,6 +75,33 @@ inline bool AnswerComplete(const std::string& out) {
   if (headEnd == std::string::npos || at == std::string::npos || at > headEnd) return false;
   const size_t length = std::strtoull(out.c_str() + at + 16, nullptr, 10);
   return out.size() >= headEnd + 4 + length;
+}
+
+// The inode of the pipe behind `fd`.
+inline ino_t PipeInode(int fd) {
+  struct stat st {};
+  return fstat(fd, &st) == 0 ? st.st_ino : 0;
+}
+
+// Stops `pid` (unless it has ended), lists its descriptors that refer to one
+// of `pipes`, and lets it go on. The stop is observed with WNOWAIT, so the
+// exit status stays for the caller's waitpid.
+inline void InspectDescriptors(pid_t pid, const std::vector<ino_t>& pipes, CGIRun& run) {
+  if (kill(pid, SIGSTOP) != 0) return;
+  siginfo_t info{};
+  while (waitid(P_PID, id_t(pid), &info, WSTOPPED | WEXITED | WNOWAIT) != 0 && errno == EINTR) {
+  }
+  if (info.si_code == CLD_STOPPED) {
+    run.runningAtEndOfOutput = true;
+    const std::string dir = "/proc/" + std::to_string(pid) + "/fd/";
+    for (int fd = 0; fd < 1024; ++fd) {
+      char target[64] = {};
+      if (readlink((dir + std::to_string(fd)).c_str(), target, sizeof target - 1) <= 0) continue;
+      for (ino_t inode : pipes)
+        if (std::string(target) == "pipe:[" + std::to_string(inode) + "]") run.descriptorsOnPipesAtEndOfOutput.push_back(fd);
+    }
+  }
+  kill(pid, SIGCONT);
 }
 
 inline CGIRun RunCGI(const std::string& program, const CGIVars& vars, const std::string& input,
@@ -122,6 +159,7 @@ inline CGIRun RunCGI(const std::string& program, const CGIVars& vars, const std:
   }
   CGIRun run;
   int outFd = out[0], errFd = err[0];
+  const std::vector<ino_t> pipeInodes = {PipeInode(outFd), PipeInode(errFd)};
   bool terminated = false;
   const auto deadline = std::chrono::steady_clock::now() + options.timeout * (UnderValgrind() ? ValgrindSlowdown : 1);
   while (outFd >= 0 || errFd >= 0) {
@@ -161,6 +199,8 @@ inline CGIRun RunCGI(const std::string& program, const CGIVars& vars, const std:
           terminated = true;
         }
       } else if (r == 0 || errno != EINTR) {
+        if (fds[i].fd == outFd && options.inspectAtEndOfOutput)
+          InspectDescriptors(pid, pipeInodes, run);
         if (fds[i].fd == outFd && options.terminateAfterOutput && !terminated) {
           kill(pid, SIGTERM);
           terminated = true;

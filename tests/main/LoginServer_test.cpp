@@ -44,6 +44,13 @@ const std::string kMainPage =
 
 const std::string kUser2Password = "Eq=1=2";
 
+// Sanitizers and valgrind report at exit on a copy of standard error.
+#if defined(__SANITIZE_ADDRESS__)
+const bool kInstrumented = true;
+#else
+const bool kInstrumented = UnderValgrind();
+#endif
+
 enum class Answer {
   kMain,      // the template's expansion
   kEmpty,     // handled, with an empty body
@@ -211,12 +218,23 @@ TEST_P(ServerLogin, AnswersByteForByte) {
     case Answer::kNothing: break;
   }
 
-  CGIRun run = Run(c.method, c.path, c.body, c.extra, {.terminateAfterOutput = c.terminateAfterOutput});
+  CGIRun run = Run(c.method, c.path, c.body, c.extra,
+                   {.terminateAfterOutput = c.terminateAfterOutput, .inspectAtEndOfOutput = true});
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.out, expected);
   EXPECT_EQ(run.err, "");
+
+  // Standard error ends with the output, before the shutdown: Apache and
+  // fcgiwrap wait for both. Instrumented programs keep a copy of it above the
+  // standard descriptors for their reports at exit.
+  if (run.runningAtEndOfOutput) {
+    for (int fd : run.descriptorsOnPipesAtEndOfOutput) {
+      EXPECT_GT(fd, 2) << "descriptor " << fd << " still on the web server's pipe after the answer";
+      if (!kInstrumented) ADD_FAILURE() << "descriptor " << fd << " still on the web server's pipe after the answer";
+    }
+  }
 
   if (c.loginAfter) {
     CGIRun after = Run("POST", "/main", kRight, {});
