@@ -8,7 +8,8 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev valgrind
   firebird3.0-server firebird3.0-utils libfbclient2 firebird-dev
-  lighttpd curl jq hyperfine procps iproute2 librsvg2-bin
+  lighttpd apache2 nginx-light fcgiwrap libfcgi-dev libfcgi-bin php8.2-fpm php8.2-interbase
+  curl jq hyperfine wrk inotify-tools procps iproute2 librsvg2-bin
   chromium chromium-driver
 )
 

@@ -1,6 +1,9 @@
 # Shared by the site tests (sourced, not run). They talk to the program only
-# through the lighttpd that site_fixture.sh started, and compare what a client
+# through a web server that site_fixture.sh started, and compare what a client
 # receives byte for byte with what the site must answer.
+#
+# site_server, set before sourcing: the server to talk to, lighttpd (the
+# default), apache or nginx (with fcgiwrap).
 #
 # Environment (set by tests/site/CMakeLists.txt):
 #   NEMVO_SITE_RUN            run directory of the fixture (holds "port")
@@ -15,7 +18,19 @@
 : "${NEMVO_SITE_RUN:?}" "${NEMVO_SITE_CONFIG:?}" "${NEMVO_SITE_TEMPLATE:?}" "${NEMVO_SITE_PUBLIC:?}"
 : "${NEMVO_TEST_USER:?}" "${NEMVO_TEST_PASSWORD:?}" "${NEMVO_TEST_DB:?}" "${NEMVO_FIREBIRD_SCRIPT:?}"
 
-site_port=$(cat "$NEMVO_SITE_RUN/port")
+site_server=${site_server:-lighttpd}
+site_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+# shellcheck source=../../scripts/web-servers.sh
+source "$site_root/scripts/web-servers.sh"
+# The server's own directory (pid file, logs, port) and error logs.
+case $site_server in
+  lighttpd) server_dir=$NEMVO_SITE_RUN; server_logs=("$server_dir/log/error.log") ;;
+  apache) server_dir=$NEMVO_SITE_RUN/apache; server_logs=("$server_dir/log/error.log") ;;
+  nginx) server_dir=$NEMVO_SITE_RUN/nginx
+         server_logs=("$server_dir/log/error.log" "$NEMVO_SITE_RUN/fcgiwrap/log/fcgiwrap.log") ;;
+  *) echo "site tests: unknown server $site_server" >&2; exit 2 ;;
+esac
+site_port=$(cat "$server_dir/port")
 site_url="http://127.0.0.1:$site_port"
 main_url="$site_url/cgi-bin/nemvoweb/main"
 work=$(mktemp -d)
@@ -100,11 +115,31 @@ finish() {
 
 attachments() { "$NEMVO_FIREBIRD_SCRIPT" attachments "$NEMVO_TEST_DB_PATH"; }
 
-# The CGI processes lighttpd started and that still run.
+# The program's processes that the server started and that still run (with
+# nginx, fcgiwrap starts them).
 cgi_children() {
-  local pid
-  pid=$(cat "$NEMVO_SITE_RUN/lighttpd.pid")
-  pgrep -P "$pid" || true
+  local pid program p
+  program=$(readlink -f "$NEMVO_SITE_RUN/cgi-bin/nemvoweb")
+  if [ "$site_server" = nginx ]; then
+    pid=$(ws_pid fcgiwrap "$NEMVO_SITE_RUN/fcgiwrap")
+  else
+    pid=$(ws_pid "$site_server" "$server_dir")
+  fi
+  for p in $(ws_descendants "$pid"); do
+    [ "$(readlink "/proc/$p/exe" 2>/dev/null)" = "$program" ] && echo "$p"
+  done
+  return 0
+}
+
+# The number of lines in each of the server's error logs, and the lines added
+# to them since such a count.
+log_lines() { local f; for f in "${server_logs[@]}"; do wc -l <"$f" 2>/dev/null || echo 0; done; }
+log_added() {
+  local counts=($1) i=0 f
+  for f in "${server_logs[@]}"; do
+    tail -n +$((${counts[$i]:-0} + 1)) "$f" 2>/dev/null
+    i=$((i + 1))
+  done
 }
 
 # The CGI processes still running after up to $1 seconds (default 10). The
