@@ -11,7 +11,7 @@
 
 #include "main/CGIProcess.h"
 #include "support/ProgramConfig.h"
-#include "main/SitePages.h"
+#include "support/ExpectedPages.h"
 
 namespace nemvo::testing {
 namespace {

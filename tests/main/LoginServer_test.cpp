@@ -18,7 +18,7 @@
 
 #include "main/CGIProcess.h"
 #include "support/ProgramConfig.h"
-#include "main/SitePages.h"
+#include "support/ExpectedPages.h"
 #include "support/FirebirdServer.h"
 #include "support/TempDirectory.h"
 
