@@ -17,19 +17,24 @@
 # stops the server once no live holder is left, so that several test runs on
 # one machine do not pull the server from under each other.
 #
-# The machine runs no service manager: the package's own service start does
-# nothing there, so the server is run in the foreground as the firebird user
-# and stopped by process id.
+# The server is run in the foreground as the firebird user and stopped by
+# process id, never through the machine's service. It reads its settings from
+# a root directory of its own (the FIREBIRD variable), whose firebird.conf is
+# a copy of the machine's with the port and the loopback address set: the
+# machine's files are never edited, so a service started from them later
+# knows nothing of ours.
 set -euo pipefail
 
 port=${NEMVO_FB_PORT:-3050}
-conf=/etc/firebird/3.0/firebird.conf
+system_conf=/etc/firebird/3.0/firebird.conf
 password_file=/etc/firebird/3.0/SYSDBA.password
 server=/usr/sbin/firebird
 state_dir=${NEMVO_FB_STATE_DIR:-/tmp/nemvo-firebird-$port}
 pid_file=$state_dir/server.pid
 lease_dir=$state_dir/leases
 default_db=${NEMVO_FB_DATABASE_PATH:-/var/lib/firebird/3.0/data/nemvo-test.fdb}
+root_dir=$state_dir/root
+conf=$root_dir/firebird.conf
 
 die() { echo "firebird.sh: $*" >&2; exit 1; }
 
@@ -65,9 +70,35 @@ recorded_pid() {
   echo "$pid"
 }
 
-# Sets key = value in firebird.conf. The server takes the first occurrence of a
-# key, so every active line of the key goes and one line with our value is
-# written where the first one was (or at the end).
+# The installed root directory: messages, character sets, plugins and the
+# other configuration files, which ours links to.
+installed_root() {
+  local msg
+  for msg in /usr/lib/*/firebird/3.0/firebird.msg; do
+    [ -e "$msg" ] && { dirname "$msg"; return 0; }
+  done
+  die "no Firebird 3 root directory under /usr/lib: is firebird3.0-server installed?"
+}
+
+make_root() {
+  local installed f
+  installed=$(installed_root)
+  rm -rf "$root_dir"
+  mkdir -p "$root_dir"
+  for f in "$installed"/*; do
+    ln -s "$(readlink -f "$f")" "$root_dir/$(basename "$f")"
+  done
+  rm -f "$conf"
+  cp "$system_conf" "$conf"
+  set_conf RemoteBindAddress 127.0.0.1
+  set_conf RemoteServicePort "$port"
+  chmod 0755 "$root_dir"
+  chmod 0644 "$conf"
+}
+
+# Sets key = value in our firebird.conf. The server takes the first occurrence
+# of a key, so every active line of the key goes and one line with our value
+# is written where the first one was (or at the end).
 set_conf() {
   local key=$1 value=$2 tmp
   tmp=$(mktemp)
@@ -80,10 +111,15 @@ set_conf() {
     { print }
     END { if (!done) print key " = " value }
   ' "$conf" >"$tmp"
-  if ! cmp -s "$tmp" "$conf"; then
-    as_root cp "$tmp" "$conf"
-  fi
+  cat "$tmp" >"$conf"
   rm -f "$tmp"
+}
+
+# The state directory lives in /tmp under a name anyone can guess: it must be
+# a directory of ours, not one (or a link) another account put there.
+own_state_dir() {
+  mkdir -p "$state_dir"
+  [ ! -L "$state_dir" ] && [ -O "$state_dir" ] || die "$state_dir is not this account's own directory"
 }
 
 add_lease() {
@@ -113,7 +149,7 @@ other_leases_alive() {
 cmd_start() {
   local i
   [ -x "$server" ] || die "$server not found: run scripts/install-deps.sh"
-  mkdir -p "$state_dir"
+  own_state_dir
   exec 9>"$state_dir/lock"
   flock 9
   add_lease
@@ -126,8 +162,7 @@ cmd_start() {
     return 0
   fi
 
-  set_conf RemoteBindAddress 127.0.0.1
-  set_conf RemoteServicePort "$port"
+  make_root
   as_root install -d -o firebird -g firebird -m 0770 /tmp/firebird
 
   local log=$state_dir/server.log pid
@@ -137,7 +172,8 @@ cmd_start() {
   # bind every interface. The lock descriptor must not live on in the server.
   local sudo=()
   [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  "${sudo[@]}" bash -c 'echo $$ >"$1"; exec setpriv --reuid=firebird --regid=firebird --init-groups "$2"' \
+  "${sudo[@]}" env FIREBIRD="$root_dir" \
+    bash -c 'echo $$ >"$1"; exec setpriv --reuid=firebird --regid=firebird --init-groups "$2"' \
     _ "$pid_file" "$server" </dev/null >>"$log" 2>&1 9>&- &
   for i in $(seq 1 50); do
     [ -s "$pid_file" ] && break
@@ -158,7 +194,7 @@ cmd_start() {
 }
 
 cmd_stop() {
-  mkdir -p "$state_dir"
+  own_state_dir
   exec 9>"$state_dir/lock"
   flock 9
   if [ -n "${NEMVO_FB_LEASE:-}" ]; then
