@@ -21,7 +21,7 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DNEMVO_BUILD_BENCH=ON \
 cmake --build build/release -j"$jobs"
 (cd build/release && ctest --output-on-failure -j"$jobs") || status=1
 # The black-box tests once more with the program under valgrind's memcheck
-# (tests/main/CGIProcess.h): no memory error and no block definitely lost.
+# (tests/support/ChildProcess.h): no memory error and no block definitely lost.
 (cd build/release && NEMVO_VALGRIND=1 ctest --output-on-failure -L blackbox -j"$jobs") || status=1
 
 cmake -S . -B build/asan -DCMAKE_BUILD_TYPE=Debug -DNEMVO_SANITIZE=ON \

@@ -6,15 +6,17 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "support/OutputCapture.h"
+
 extern char** environ;
 
-namespace nemvo::test {
+namespace nemvo::testing {
 
 class CGIEnvironment {
  public:
@@ -25,15 +27,12 @@ class CGIEnvironment {
     clearenv();
     for (const auto& [name, value] : vars) setenv(name.c_str(), value.c_str(), 1);
 
-    std::fflush(stdout);
     fSavedIn = dup(STDIN_FILENO);
-    fSavedOut = dup(STDOUT_FILENO);
     fIn = memfd_create("stdin", 0);
     if (!input.empty() && write(fIn, input.data(), input.size()) != ssize_t(input.size())) std::abort();
     lseek(fIn, 0, SEEK_SET);
     dup2(fIn, STDIN_FILENO);
-    fOut = memfd_create("stdout", 0);
-    dup2(fOut, STDOUT_FILENO);
+    fOut = std::make_unique<OutputCapture>(STDOUT_FILENO);
   }
 
   // Standard input that fails every read.
@@ -48,15 +47,13 @@ class CGIEnvironment {
   CGIEnvironment(CGIEnvironment&& other) noexcept
       : fSavedEnv(std::move(other.fSavedEnv)),
         fSavedIn(std::exchange(other.fSavedIn, -1)),
-        fSavedOut(std::exchange(other.fSavedOut, -1)),
         fIn(std::exchange(other.fIn, -1)),
-        fOut(std::exchange(other.fOut, -1)),
+        fOut(std::move(other.fOut)),
         fRestored(std::exchange(other.fRestored, true)) {}
 
   ~CGIEnvironment() {
     Restore();
     if (fIn >= 0) close(fIn);
-    if (fOut >= 0) close(fOut);
   }
 
   // How far the program read standard input.
@@ -65,12 +62,7 @@ class CGIEnvironment {
   // Puts everything back and returns what was written to standard output.
   std::string Output() {
     Restore();
-    std::string out;
-    lseek(fOut, 0, SEEK_SET);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fOut, buffer, sizeof buffer)) > 0) out.append(buffer, size_t(n));
-    return out;
+    return fOut->Text();
   }
 
  private:
@@ -78,9 +70,8 @@ class CGIEnvironment {
     if (fRestored) return;
     fRestored = true;
     dup2(fSavedIn, STDIN_FILENO);
-    dup2(fSavedOut, STDOUT_FILENO);
     close(fSavedIn);
-    close(fSavedOut);
+    if (fOut) fOut->Text();
     clearenv();
     for (const auto& e : fSavedEnv) {
       auto eq = e.find('=');
@@ -89,8 +80,9 @@ class CGIEnvironment {
   }
 
   std::vector<std::string> fSavedEnv;
-  int fSavedIn = -1, fSavedOut = -1, fIn = -1, fOut = -1;
+  int fSavedIn = -1, fIn = -1;
+  std::unique_ptr<OutputCapture> fOut;
   bool fRestored = false;
 };
 
-}  // namespace nemvo::test
+}  // namespace nemvo::testing

@@ -11,7 +11,7 @@
 namespace nemvo {
 namespace {
 
-using test::TStubRequest;
+using testing::TStubRequest;
 using Writes = std::vector<std::string>;
 
 // A request as a web server makes it: with a protocol version.

@@ -12,7 +12,7 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-using test::TStubRequest;
+using testing::TStubRequest;
 
 struct FieldCase {
   std::string length, content, waiting;

@@ -9,6 +9,7 @@
 #include "cgi/ApplicationExceptionHandler.h"
 #include "cgi/CGIApplication.h"
 #include "cgi/CGIEnvironment.h"
+#include "support/OutputCapture.h"
 #include "cgi/CGIResponse.h"
 #include "cgi/ConsoleMode.h"
 #include "cgi/DefaultWebAppServices.h"
@@ -19,8 +20,8 @@
 namespace nemvo {
 namespace {
 
-using test::CGIEnvironment;
-using test::TStubRequest;
+using testing::CGIEnvironment;
+using testing::TStubRequest;
 
 // What the test modules do, set by each test.
 struct Behaviour {
@@ -444,26 +445,8 @@ TEST_F(RequestCycle, ModuleByClassOnDemandMakesOneForEachFactoryOfTheClass) {
 }
 
 // Standard error, kept while the object lives.
-class StderrCapture {
- public:
-  StderrCapture() : fSaved(dup(2)), fFile(memfd_create("stderr", 0)) { dup2(fFile, 2); }
-  ~StderrCapture() { Text(); close(fFile); }
-  std::string Text() {
-    if (fSaved >= 0) {
-      dup2(fSaved, 2);
-      close(fSaved);
-      fSaved = -1;
-    }
-    std::string out;
-    lseek(fFile, 0, SEEK_SET);
-    char buffer[4096];
-    ssize_t n;
-    while ((n = read(fFile, buffer, sizeof buffer)) > 0) out.append(buffer, size_t(n));
-    return out;
-  }
-
- private:
-  int fSaved, fFile;
+struct StderrCapture : testing::OutputCapture {
+  StderrCapture() : OutputCapture(STDERR_FILENO) {}
 };
 
 TEST_F(RequestCycle, ApplicationExceptionHandlerFollowsTheApplication) {

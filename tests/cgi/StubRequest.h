@@ -8,7 +8,7 @@
 
 #include "cgi/WebRequest.h"
 
-namespace nemvo::test {
+namespace nemvo::testing {
 
 class TStubRequest : public TWebRequest {
  public:
@@ -69,4 +69,4 @@ class TStubRequest : public TWebRequest {
   std::string fWaiting;
 };
 
-}  // namespace nemvo::test
+}  // namespace nemvo::testing

@@ -6,7 +6,7 @@
 #include <thread>
 #include <vector>
 
-#include "db/ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "db/ErrorReporting.h"
 #include "db/GDSLibrary.h"
 
@@ -67,7 +67,8 @@ TEST_F(StatusVectorTest, RaisesTheServerErrorWithSqlCodeAndFirstIscCode) {
   } catch (const EIBInterBaseError& e) {
     EXPECT_EQ(e.Message(), "Something went wrong");
     EXPECT_EQ(e.IscErrorNumber(), isc_random);
-    EXPECT_EQ(e.SqlErrorNumber(), AcquireClientLibrary()->isc_sqlcode(ThreadStatusVector()));
+    // isc_random is one of the codes Firebird files under SQLCODE -901.
+    EXPECT_EQ(e.SqlErrorNumber(), -901);
   }
 }
 

@@ -4,7 +4,7 @@
 
 #include <sstream>
 
-#include "db/ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "db/ErrorReporting.h"
 #include "db/GDSLibrary.h"
 

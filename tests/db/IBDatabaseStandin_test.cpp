@@ -9,7 +9,7 @@
 #include <sstream>
 #include <string>
 
-#include "ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "support/TempDirectory.h"
 
 using namespace nemvo::testing;

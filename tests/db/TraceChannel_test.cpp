@@ -8,7 +8,7 @@
 #include <cstring>
 #include <thread>
 
-#include "db/ChildProcess.h"
+#include "support/ChildProcess.h"
 #include "db/TraceChannel.h"
 #include "db/TraceReader.h"
 #include "platform/SharedChannel.h"

@@ -9,7 +9,7 @@
 
 #include <string>
 
-#include "main/CGIProcess.h"
+#include "support/ChildProcess.h"
 #include "support/ProgramConfig.h"
 #include "support/ExpectedPages.h"
 

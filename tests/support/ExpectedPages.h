@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "main/CGIProcess.h"
+#include "support/ChildProcess.h"
 
 namespace nemvo::testing {
 

@@ -12,7 +12,7 @@
 namespace nemvo {
 namespace {
 
-using test::TTestRequest;
+using testing::TTestRequest;
 
 // A module whose actions record what ran, in order.
 class DispatchTest : public ::testing::Test {

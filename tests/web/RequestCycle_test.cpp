@@ -14,8 +14,8 @@
 namespace nemvo {
 namespace {
 
-using test::TTestRequest;
-using test::TTestWebModule;
+using testing::TTestRequest;
+using testing::TTestWebModule;
 
 std::string Answer(const std::string& body) {
   return "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
@@ -91,7 +91,7 @@ TEST(RequestCycle, TheModuleIsMadeOnceAndServesLaterRequests) {
 TEST(RequestCycle, ModuleCreationFailureLeavesHandleRequest) {
   TCGIApplication application;
   application.Factory();
-  application.RegisterModuleClass(test::TBrokenWebModule::StaticClass());
+  application.RegisterModuleClass(testing::TBrokenWebModule::StaticClass());
   TTestRequest request("GET", "/main");
   TCGIResponse response(request);
   EXPECT_THROW(application.HandleRequest(request, response), EClassNotFound);

@@ -10,9 +10,9 @@
 namespace nemvo {
 namespace {
 
-using test::TBrokenWebModule;
-using test::TTestProducer;
-using test::TTestWebModule;
+using testing::TBrokenWebModule;
+using testing::TTestProducer;
+using testing::TTestWebModule;
 
 // A module class without a definition of its own, for reading texts into.
 class TScratchModule : public TWebModule {

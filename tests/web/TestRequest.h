@@ -6,7 +6,7 @@
 
 #include "cgi/StubRequest.h"
 
-namespace nemvo::test {
+namespace nemvo::testing {
 
 class TTestRequest : public TStubRequest {
  public:
@@ -20,4 +20,4 @@ class TTestRequest : public TStubRequest {
   }
 };
 
-}  // namespace nemvo::test
+}  // namespace nemvo::testing

@@ -4,7 +4,7 @@
 #include "cgi/WebRequest.h"
 #include "cgi/WebResponse.h"
 
-namespace nemvo::test {
+namespace nemvo::testing {
 
 namespace {
 
@@ -158,4 +158,4 @@ void TTestWebModule::FallbackAction(TObject* sender, TWebRequest& request, TWebR
     response.SetContent("fallback for " + request.PathInfo());
 }
 
-}  // namespace nemvo::test
+}  // namespace nemvo::testing

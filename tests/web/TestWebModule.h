@@ -21,7 +21,7 @@
 
 // The constructors are defined beside the classes' registration, so that
 // using a class links its registration too.
-namespace nemvo::test {
+namespace nemvo::testing {
 
 class TTestProducer : public TCustomContentProducer {
   NEMVO_COMPONENT(TTestProducer, TCustomContentProducer)
@@ -75,4 +75,4 @@ class TBrokenWebModule : public TWebModule {
   explicit TBrokenWebModule(TComponent* owner = nullptr);
 };
 
-}  // namespace nemvo::test
+}  // namespace nemvo::testing

@@ -12,7 +12,7 @@
 namespace nemvo {
 namespace {
 
-using test::TTestRequest;
+using testing::TTestRequest;
 
 class TNamedProducer : public TCustomContentProducer {
   NEMVO_COMPONENT(TNamedProducer, TCustomContentProducer)

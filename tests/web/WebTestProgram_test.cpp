@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "main/CGIProcess.h"
+#include "support/ChildProcess.h"
 
 namespace nemvo::testing {
 namespace {

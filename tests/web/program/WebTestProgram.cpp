@@ -20,10 +20,10 @@ int main() {
     Application->Initialize();
     const char* which = std::getenv("WEB_TEST_MODULE");
     if (which && std::strcmp(which, "broken") == 0)
-      Application->RegisterModuleClass(test::TBrokenWebModule::StaticClass());
+      Application->RegisterModuleClass(testing::TBrokenWebModule::StaticClass());
     else
-      Application->RegisterModuleClass(test::TTestWebModule::StaticClass());
-    test::TTestWebModule::FailCreation = std::getenv("WEB_TEST_FAIL_CREATE") != nullptr;
+      Application->RegisterModuleClass(testing::TTestWebModule::StaticClass());
+    testing::TTestWebModule::FailCreation = std::getenv("WEB_TEST_FAIL_CREATE") != nullptr;
     Application->Run();
   } catch (...) {
     ShowException(CurrentExceptionInfo());
