@@ -25,6 +25,8 @@ function(nemvo_test_folder name)
   add_executable(test_${name} ${srcs})
   target_link_libraries(test_${name} PRIVATE ${ARG_DEPS} GTest::gtest_main)
   target_include_directories(test_${name} PRIVATE ${PROJECT_SOURCE_DIR}/tests)
+  # The expected pages (tests/support/ExpectedPages.h) name the build's public web server.
+  target_compile_definitions(test_${name} PRIVATE NEMVO_TEST_PUBLIC_WEB_SERVER="${NEMVO_PUBLIC_WEB_SERVER}")
   if(ARG_SERVER_TESTS)
     gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60 TEST_FILTER "-${ARG_SERVER_TESTS}"
                          PROPERTIES LABELS "${ARG_LABELS}")

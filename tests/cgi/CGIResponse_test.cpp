@@ -14,20 +14,15 @@ namespace {
 using testing::TStubRequest;
 using Writes = std::vector<std::string>;
 
+// Sun, 06 Nov 1994 08:49:37 GMT as a day count from 30 December 1899 (a
+// negative count's fraction still counts forward from midnight: -1.25 is
+// 29 December 1899, 06:00).
+constexpr double kNov1994 = 34644 + 31777.0 / 86400;
+
 // A request as a web server makes it: with a protocol version.
 struct HTTPRequest : TStubRequest {
   HTTPRequest() { SetField(rfProtocolVersion, "HTTP/1.1"); }
 };
-
-TEST(CGIResponse, FreshResponseWithContentIsOneHeadAndOneBodyWrite) {
-  HTTPRequest request;
-  TCGIResponse response(request);
-  response.SetContent("abc");
-  response.SendResponse();
-  EXPECT_EQ(request.fWrites,
-            (Writes{"Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: 3\r\nContent:\r\n\r\n", "abc"}));
-  EXPECT_TRUE(response.Sent());
-}
 
 struct SendCase {
   const char* name;
@@ -37,6 +32,8 @@ struct SendCase {
 };
 
 const SendCase kSendCases[] = {
+    {"content: one head and one body write", [](TCGIResponse& r) { r.SetContent("abc"); },
+     "200 OK\r\nContent-Type: text/html\r\nContent-Length: 3\r\nContent:\r\n\r\n", "abc"},
     {"empty content has no length line", [](TCGIResponse&) {},
      "200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n", ""},
     {"500", [](TCGIResponse& r) { r.SetStatusCode(500); r.SetContent("page"); },
@@ -57,10 +54,10 @@ const SendCase kSendCases[] = {
      "200 OK\r\nWWW-Authenticate: Basic Realm=x\r\nContent-Type: text/html\r\nContent:\r\n\r\n", ""},
     {"authenticate without realm", [](TCGIResponse& r) { r.SetWWWAuthenticate("Basic"); },
      "200 OK\r\nWWW-Authenticate: Basic\r\nContent-Type: text/html\r\nContent:\r\n\r\n", ""},
-    {"expires", [](TCGIResponse& r) { r.SetExpires(EncodeDateTime(1994, 11, 6, 8, 49, 37)); },
+    {"expires", [](TCGIResponse& r) { r.SetExpires(kNov1994); },
      "200 OK\r\nExpires: Sun, 06 Nov 1994 08:49:37 GMT\r\nContent-Type: text/html\r\nContent:\r\n\r\n", ""},
     {"dates of 0 or less are not written",
-     [](TCGIResponse& r) { r.SetExpires(0); r.SetLastModified(-0.5); r.SetDate(EncodeDateTime(2000, 1, 1)); },
+     [](TCGIResponse& r) { r.SetExpires(0); r.SetLastModified(-0.5); r.SetDate(36526); },
      "200 OK\r\nContent-Type: text/html\r\nContent:\r\n\r\n", ""},
     {"every header, in order",
      [](TCGIResponse& r) {
@@ -71,8 +68,8 @@ const SendCase kSendCases[] = {
        r.CustomHeaders().Add("X-B=2=3");
        r.SetWWWAuthenticate("Basic");
        r.SetTitle("T");
-       r.SetLastModified(EncodeDateTime(2001, 2, 3, 4, 5, 6));
-       r.SetExpires(EncodeDateTime(1994, 11, 6, 8, 49, 37));
+       r.SetLastModified(36925 + 14706.0 / 86400);
+       r.SetExpires(kNov1994);
        r.SetDerivedFrom("d");
        TCookie& c = r.Cookies().Add();
        c.Name = "a b";
@@ -103,6 +100,7 @@ TEST(CGIResponse, SendWritesTheHeadAsTheFieldsSay) {
     Writes expected{"Status: " + c.head};
     if (!c.body.empty()) expected.push_back(c.body);
     EXPECT_EQ(request.fWrites, expected) << c.name;
+    EXPECT_TRUE(response.Sent()) << c.name;
   }
 }
 
@@ -255,7 +253,7 @@ TEST(Cookie, HeaderValue) {
       {{"a b", "1", "/", "", -1, false}, "a+b=1; path=/"},
       {{"n", "v", "", "", -1, false}, "n=v"},
       {{"n", "", "", "", -1, false}, "n="},
-      {{"n", "v=1", "/p", "ex.org", EncodeDateTime(1994, 11, 6, 8, 49, 37), true},
+      {{"n", "v=1", "/p", "ex.org", kNov1994, true},
        "n=v%3D1; domain=ex.org; path=/p; expires=Sun, 06 Nov 1994 08:49:37 GMT; secure"},
       {{"n", "v", "", "", 0, false}, "n=v; expires=Sat, 30 Dec 1899 00:00:00 GMT"},
       {{"n", "v", "", "", -0.5, false}, "n=v; expires=Sat, 30 Dec 1899 12:00:00 GMT"},
@@ -268,16 +266,18 @@ TEST(Cookie, HeaderValue) {
 
 TEST(HTTPDate, TextOfDateTimes) {
   const std::pair<double, std::string> cases[] = {
-      {EncodeDateTime(1994, 11, 6, 8, 49, 37), "Sun, 06 Nov 1994 08:49:37 GMT"},
-      {EncodeDateTime(2000, 2, 29, 23, 59, 59), "Tue, 29 Feb 2000 23:59:59 GMT"},
-      {EncodeDateTime(1, 1, 1), "Mon, 01 Jan 0001 00:00:00 GMT"},
-      {EncodeDateTime(9999, 12, 31, 23, 59, 59), "Fri, 31 Dec 9999 23:59:59 GMT"},
-      {EncodeDateTime(1899, 12, 29, 6, 0, 0), "Fri, 29 Dec 1899 06:00:00 GMT"},
+      {kNov1994, "Sun, 06 Nov 1994 08:49:37 GMT"},
+      {36585 + 86399.0 / 86400, "Tue, 29 Feb 2000 23:59:59 GMT"},
+      {-693593, "Mon, 01 Jan 0001 00:00:00 GMT"},
+      {2958465 + 86399.0 / 86400, "Fri, 31 Dec 9999 23:59:59 GMT"},
+      {-1.25, "Fri, 29 Dec 1899 06:00:00 GMT"},
       {36526.9999999999, "Sun, 02 Jan 2000 00:00:00 GMT"},  // rounds to the next midnight
   };
   for (const auto& [value, text] : cases) EXPECT_EQ(HTTPDateText(value), text) << value;
   EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 30), 0);
   EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 29, 6), -1.25);
+  EXPECT_DOUBLE_EQ(EncodeDateTime(1994, 11, 6, 8, 49, 37), kNov1994);
+  EXPECT_DOUBLE_EQ(EncodeDateTime(9999, 12, 31), 2958465);
   EXPECT_THROW(HTTPDateText(1e300), EConvertError);
   EXPECT_THROW(HTTPDateText(std::numeric_limits<double>::quiet_NaN()), EConvertError);
   EXPECT_THROW(HTTPDateText(std::numeric_limits<double>::infinity()), EConvertError);

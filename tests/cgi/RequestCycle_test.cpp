@@ -9,6 +9,7 @@
 #include "cgi/ApplicationExceptionHandler.h"
 #include "cgi/CGIApplication.h"
 #include "cgi/CGIEnvironment.h"
+#include "support/ExpectedPages.h"
 #include "support/OutputCapture.h"
 #include "cgi/CGIResponse.h"
 #include "cgi/ConsoleMode.h"
@@ -513,43 +514,37 @@ class ProcessCycle : public ::testing::Test {
   }
 };
 
-std::string ErrorPage(const std::string& status, const std::string& cls, const std::string& message) {
-  std::string body = "<html><title>Internal Server Error 500</title>\r\n<h1>Internal Server Error 500</h1><hr>\r\n"
-                     "Exception: " + cls + "<br>\r\nMessage: " + message + "<br></html>\r\n";
-  return "Status: 500 " + status + "\r\nContent-Type: text/html\r\nContent-Length: " + std::to_string(body.size()) +
-         "\r\n\r\n" + body;
-}
-
-TEST_F(ProcessCycle, HandledRequest) {
-  EXPECT_EQ(Run(&TDispatchingModule::StaticClass()),
-            "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: 7\r\nContent:\r\n\r\nhandled");
-}
-
-TEST_F(ProcessCycle, NoModule) {
-  EXPECT_EQ(Run(nullptr), ErrorPage("No data modules registered", "EWebException", "No data modules registered"));
-}
-
-TEST_F(ProcessCycle, ModuleCreationFails) {
-  gB.failInConstructor = true;
-  EXPECT_EQ(Run(&TDispatchingModule::StaticClass()),
-            ErrorPage("Resource TDispatchingModule not found", "EResNotFound", "Resource TDispatchingModule not found"));
-}
-
-TEST_F(ProcessCycle, ExceptionInRoutingGetsTheModulesPage) {
-  gB.route = Behaviour::Raise;
-  EXPECT_EQ(Run(&TDispatchingModule::StaticClass()),
-            "Status: 500 Internal Server Error\r\nContent-Type: text/html\r\nContent-Length: 17\r\nContent:\r\n\r\n"
-            "module page: boom");
-}
-
-TEST_F(ProcessCycle, ForeignObjectGetsTheServerErrorWithItsTypeAndNoMessage) {
-  gB.route = Behaviour::RaiseForeign;
-  EXPECT_EQ(Run(&TDispatchingModule::StaticClass()), ErrorPage("", "int", ""));
-}
-
-TEST_F(ProcessCycle, RequestPassedOnWritesNothing) {
-  gB.route = Behaviour::Pass;
-  EXPECT_EQ(Run(&TDispatchingModule::StaticClass()), "");
+// One whole process per case: what the program writes on standard output.
+TEST_F(ProcessCycle, AnswersByOutcome) {
+  struct Case {
+    const char* what;
+    const TComponentClass* moduleClass;
+    Behaviour::Route route;
+    bool failInConstructor;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"handled request", &TDispatchingModule::StaticClass(), Behaviour::Handle, false,
+       "Status: 200 OK\r\nContent-Type: text/html\r\nContent-Length: 7\r\nContent:\r\n\r\nhandled"},
+      {"no module", nullptr, Behaviour::Handle, false,
+       testing::ServerErrorPage("No data modules registered", "EWebException", "No data modules registered")},
+      {"module creation fails", &TDispatchingModule::StaticClass(), Behaviour::Handle, true,
+       testing::ServerErrorPage("Resource TDispatchingModule not found", "EResNotFound",
+                                "Resource TDispatchingModule not found")},
+      {"exception in routing: the module's page", &TDispatchingModule::StaticClass(), Behaviour::Raise, false,
+       "Status: 500 Internal Server Error\r\nContent-Type: text/html\r\nContent-Length: 17\r\nContent:\r\n\r\n"
+       "module page: boom"},
+      {"foreign object: the server error with its type and no message", &TDispatchingModule::StaticClass(),
+       Behaviour::RaiseForeign, false, testing::ServerErrorPage("", "int", "")},
+      {"request passed on: nothing", &TDispatchingModule::StaticClass(), Behaviour::Pass, false, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    gB = Behaviour();
+    gB.route = c.route;
+    gB.failInConstructor = c.failInConstructor;
+    EXPECT_EQ(Run(c.moduleClass), c.out);
+  }
 }
 
 }  // namespace

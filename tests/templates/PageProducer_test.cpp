@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <vector>
 
 #include "base/ClassRegistry.h"
 #include "base/Exception.h"
@@ -167,12 +168,14 @@ TEST(TPageProducer, FailuresReleaseTheTemplateFile) {
   producer.SetHTMLFile(name);
   producer.SetOnHTMLTag([&](TObject*, TTag, const std::string&, TStringList&, std::string&) {
     int fd = ::open(name.c_str(), O_RDWR);
+    ASSERT_GE(fd, 0) << "cannot open " << name;  // flock(-1) would fail too and prove nothing
     EXPECT_NE(::flock(fd, LOCK_EX | LOCK_NB), 0) << "the file is open for reading";
     ::close(fd);
     throw EListError("handler failed");
   });
   EXPECT_THROW(producer.ProduceContent(), EListError);
   int fd = ::open(name.c_str(), O_RDWR);
+  ASSERT_GE(fd, 0) << "cannot open " << name;
   EXPECT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0) << "the file was closed";
   ::close(fd);
   dir.Write("main.html", std::string(5000, 'x'));
@@ -187,7 +190,18 @@ TEST(TPageProducer, ProduceFromStreamReadsFromTheCurrentPosition) {
   EXPECT_EQ(stream.Position(), 13);
 }
 
+// Told when the components it watches are freed.
+class TFreeWatcher : public TComponent {
+ public:
+  std::vector<TComponent*> freed;
+  void Notification(TComponent* component, TOperation operation) override {
+    TComponent::Notification(component, operation);
+    if (operation == opRemove) freed.push_back(component);
+  }
+};
+
 TEST(TPageProducer, IsFreedWithItsOwner) {
+  TFreeWatcher watcher;
   auto owner = std::make_unique<TComponent>();
   TPageProducer* producer = CreateOwned<TPageProducer>(owner.get());
   producer->SetName("PageProducer1");
@@ -195,7 +209,9 @@ TEST(TPageProducer, IsFreedWithItsOwner) {
   EXPECT_EQ(owner->FindComponent("PageProducer1"), producer);
   EXPECT_TRUE(producer->InheritsFrom(TCustomContentProducer::StaticClass()));
   EXPECT_STREQ(producer->ClassName(), "TPageProducer");
-  owner.reset();  // the sanitizer build reports a leak otherwise
+  watcher.FreeNotification(producer);
+  owner.reset();
+  EXPECT_EQ(watcher.freed, std::vector<TComponent*>{producer});
 }
 
 // A module whose stored definitions may bind OnHTMLTag to its method Tag.

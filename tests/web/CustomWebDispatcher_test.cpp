@@ -132,20 +132,31 @@ TEST_F(DispatchTest, DefaultActionWithoutHandlerOrProducerHandlesNothing) {
   EXPECT_FALSE(Route("GET", "/x"));
 }
 
+// BeforeDispatch and AfterDispatch frame the actions; each may set Handled
+// (-1: leaves it as it found it).
 TEST_F(DispatchTest, BeforeAndAfterDispatchFrameTheActions) {
+  struct Case {
+    const char* what;
+    int beforeSets, afterSets;
+    bool routed;
+    std::vector<std::string> log;
+  };
+  const Case cases[] = {
+      {"both leave Handled", -1, -1, true, {"before(false)", "main", "after(true)"}},
+      {"BeforeDispatch declines", 0, -1, true, {"before(false)", "main", "after(true)"}},
+      {"BeforeDispatch handles: no action runs", 1, -1, true, {"before(false)", "after(true)"}},
+      {"AfterDispatch takes the answer back", -1, 0, false, {"before(false)", "main", "after(true)"}},
+      {"BeforeDispatch handles, AfterDispatch takes it back", 1, 0, false, {"before(false)", "after(true)"}},
+  };
   Action("main", "/main");
-  module->SetBeforeDispatch(Logging("before"));
-  module->SetAfterDispatch(Logging("after"));
-  EXPECT_TRUE(Route("GET", "/main"));
-  EXPECT_EQ(log, (std::vector<std::string>{"before(false)", "main", "after(true)"}));
-}
-
-TEST_F(DispatchTest, BeforeDispatchThatHandlesSkipsTheActions) {
-  Action("main", "/main");
-  module->SetBeforeDispatch(Logging("before", 1));
-  module->SetAfterDispatch(Logging("after"));
-  EXPECT_TRUE(Route("GET", "/main"));
-  EXPECT_EQ(log, (std::vector<std::string>{"before(false)", "after(true)"}));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    log.clear();
+    module->SetBeforeDispatch(Logging("before", c.beforeSets));
+    module->SetAfterDispatch(Logging("after", c.afterSets));
+    EXPECT_EQ(Route("GET", "/main"), c.routed);
+    EXPECT_EQ(log, c.log);
+  }
 }
 
 TEST_F(DispatchTest, BeforeDispatchThatSendsCountsAsHandled) {
@@ -157,12 +168,6 @@ TEST_F(DispatchTest, BeforeDispatchThatSendsCountsAsHandled) {
   module->SetAfterDispatch(Logging("after"));
   EXPECT_TRUE(Route("GET", "/main"));
   EXPECT_EQ(log, (std::vector<std::string>{"before"}));  // sent: no action, no AfterDispatch
-}
-
-TEST_F(DispatchTest, AfterDispatchCanTakeTheAnswerBack) {
-  Action("main", "/main");
-  module->SetAfterDispatch(Logging("after", 0));
-  EXPECT_FALSE(Route("GET", "/main"));
 }
 
 TEST_F(DispatchTest, SentResponseIsNotRoutedAgain) {
@@ -231,8 +236,10 @@ TEST_F(DispatchTest, ReportExceptionAfterSendingReplacesOnlyTheContent) {
   bool handled = false;
   module->ReportException(Exception("boom"), handled);
   EXPECT_TRUE(handled);
+  EXPECT_EQ(response->Content(), kPage);
   EXPECT_EQ(response->StatusCode(), 200);
-  EXPECT_EQ(request->fWrites.size(), written);
+  EXPECT_TRUE(response->Sent());
+  EXPECT_EQ(request->fWrites.size(), written) << "nothing more written";
 }
 
 TEST_F(DispatchTest, ReportExceptionWithoutARoutingDoesNothing) {

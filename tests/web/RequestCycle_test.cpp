@@ -63,8 +63,14 @@ TEST(RequestCycle, TheModuleAnswersThroughHandleRequest) {
     EXPECT_EQ(application.HandleRequest(request, response), c.handled) << c.method << " " << c.path;
     EXPECT_EQ(request.Output(), c.output) << c.method << " " << c.path;
     EXPECT_LE(request.fWrites.size(), 2u) << "head and body, each in one write";
-    // The list with its module is kept for the next request.
+    // The list with its module is kept for the next request, and the
+    // module tells what ran.
     ASSERT_EQ(application.InactiveCount(), 1);
+    TWebModuleList& list = application.ActivateModules();
+    auto* module = dynamic_cast<TTestWebModule*>(list.Items(0));
+    ASSERT_NE(module, nullptr);
+    EXPECT_EQ(module->Log, c.log) << c.method << " " << c.path;
+    application.DeactivateModules(list);
   }
 }
 
