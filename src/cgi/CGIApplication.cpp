@@ -25,13 +25,17 @@ void TCGIApplication::Run() {
   if (ConsoleMode) {
     if (int error = platform::PrepareStandardStreams()) throw EOSError::FromLastError(error);
   }
+  RunRequest(TProcessRequestSource::Instance());
+}
+
+void TCGIApplication::RunRequest(TRequestSource& source) {
   try {
-    std::unique_ptr<TWebRequest> request = Factory().CreateRequest();
+    std::unique_ptr<TWebRequest> request = Factory().CreateRequest(source);
     // Declared after the request, so freed before it, also on an exception.
     std::unique_ptr<TWebResponse> response = Factory().CreateResponse(*request);
     HandleRequest(*request, *response);
   } catch (...) {
-    WriteServerError(CurrentExceptionInfo(), fOutputFileName);
+    WriteServerError(CurrentExceptionInfo(), source, fOutputFileName);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cgi/CGIFactory.h"
+#include "cgi/RequestSource.h"
 #include "cgi/WebApplication.h"
 
 namespace nemvo {
@@ -16,10 +17,14 @@ class TCGIApplication : public TWebApplication {
   explicit TCGIApplication(TComponent* owner = nullptr);
   ~TCGIApplication() override;
 
-  // The request cycle: request, response, HandleRequest. Whatever escapes
-  // it becomes the server error page; the process still ends normally.
-  // Raises only when the standard streams cannot be used.
+  // The process's one request, from its environment and standard streams
+  // (RunRequest). Raises only when the standard streams cannot be used.
   void Run() override;
+
+  // The request cycle of one request: request, response, HandleRequest,
+  // each made anew from `source`. Whatever escapes it becomes the server
+  // error page, written to the source; the host still goes on normally.
+  void RunRequest(TRequestSource& source);
 
   // For the exception being handled (call only inside a catch block): lets
   // `sender`, when it reports exceptions, turn it into a response; raises the

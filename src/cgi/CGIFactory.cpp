@@ -13,9 +13,9 @@ TCGIFactory::TCGIFactory(TCGIApplication& application) : fApplication(applicatio
   ApplicationExceptionHandler = [app = &fApplication](TComponent* sender) { app->HandleCGIException(sender); };
 }
 
-std::unique_ptr<TWebRequest> TCGIFactory::CreateRequest() {
+std::unique_ptr<TWebRequest> TCGIFactory::CreateRequest(TRequestSource& source) {
   if (!ConsoleMode) throw EWebException("File-based CGI requests are not supported");
-  return std::make_unique<TCGIRequest>();
+  return std::make_unique<TCGIRequest>(source);
 }
 
 std::unique_ptr<TWebResponse> TCGIFactory::CreateResponse(TWebRequest& request) {

@@ -5,6 +5,7 @@
 namespace nemvo {
 
 class TCGIApplication;
+class TRequestSource;
 class TWebRequest;
 class TWebResponse;
 
@@ -16,9 +17,9 @@ class TCGIFactory {
   TCGIFactory(const TCGIFactory&) = delete;
   TCGIFactory& operator=(const TCGIFactory&) = delete;
 
-  // A TCGIRequest, which reads the body while it is made. Only the
-  // standard-stream form exists; outside console mode this raises.
-  virtual std::unique_ptr<TWebRequest> CreateRequest();
+  // A TCGIRequest from `source`, which reads the body while it is made.
+  // Only the stream form exists; outside console mode this raises.
+  virtual std::unique_ptr<TWebRequest> CreateRequest(TRequestSource& source);
   virtual std::unique_ptr<TWebResponse> CreateResponse(TWebRequest& request);
 
  private:

@@ -7,8 +7,6 @@
 #include "base/Component.h"
 #include "base/Format.h"
 #include "cgi/HTTPDate.h"
-#include "platform/Environment.h"
-#include "platform/StandardStreams.h"
 
 namespace nemvo {
 
@@ -41,7 +39,9 @@ TMethodType MethodTypeOf(const std::string& method) {
 
 }  // namespace
 
-TCGIRequest::TCGIRequest() {
+TCGIRequest::TCGIRequest() : TCGIRequest(TProcessRequestSource::Instance()) {}
+
+TCGIRequest::TCGIRequest(TRequestSource& source) : fSource(source) {
   fMethodType = MethodTypeOf(GetStringField(rfMethod));
   fContent = ReadBodyText(GetIntegerField(rfContentLength));
 }
@@ -79,7 +79,7 @@ int32_t TCGIRequest::GetIntegerField(int index) {
   return value;
 }
 
-int64_t TCGIRequest::ReadBody(char* buffer, int64_t count) { return platform::ReadStandardInput(buffer, count); }
+int64_t TCGIRequest::ReadBody(char* buffer, int64_t count) { return fSource.ReadInput(buffer, count); }
 
 std::string TCGIRequest::ReadBodyText(int64_t count) {
   std::string text;
@@ -105,7 +105,7 @@ std::string TCGIRequest::TranslateURI(const std::string& uri) {
 }
 
 int64_t TCGIRequest::WriteRaw(const char* buffer, int64_t count) {
-  return platform::WriteStandardOutput(buffer, count);
+  return fSource.WriteOutput(buffer, count);
 }
 
 bool TCGIRequest::WriteText(const std::string& text) {
@@ -119,10 +119,10 @@ bool TCGIRequest::WriteHeaders(int /*statusCode: the status text carries it*/, c
 }
 
 std::string TCGIRequest::GetFieldByName(const std::string& name) {
-  std::string value = platform::EnvironmentVariable(name);
+  std::string value = fSource.Variable(name);
   if (!value.empty()) return value;
-  if (name.starts_with("HTTP_")) return platform::EnvironmentVariable(name.substr(5));
-  return platform::EnvironmentVariable("HTTP_" + name);
+  if (name.starts_with("HTTP_")) return fSource.Variable(name.substr(5));
+  return fSource.Variable("HTTP_" + name);
 }
 
 }  // namespace nemvo

@@ -1,7 +1,9 @@
 #pragma once
 // The request as a CGI web server passes it: request line and headers in
-// environment variables, the body on standard input. Also the process's
-// write channel, standard output, through which the response is sent.
+// variables, the body as input, and the channel through which the response
+// is sent, all from a request source: the process's environment and standard
+// streams, or a FastCGI request's parameters and streams.
+#include "cgi/RequestSource.h"
 #include "cgi/WebRequest.h"
 
 namespace nemvo {
@@ -10,6 +12,8 @@ class TCGIRequest : public TWebRequest {
  public:
   // Sets the method type and reads the body: as many bytes as
   // CONTENT_LENGTH claims, or fewer when the input ends first.
+  explicit TCGIRequest(TRequestSource& source);
+  // From the process's environment and standard streams.
   TCGIRequest();
 
   std::string GetStringField(int index) override;
@@ -32,6 +36,7 @@ class TCGIRequest : public TWebRequest {
   static const char* FieldVariable(int index);
 
  private:
+  TRequestSource& fSource;  // not owned: outlives the request
   std::string fContent;
 };
 

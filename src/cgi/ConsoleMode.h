@@ -1,6 +1,7 @@
 #pragma once
-// Whether the program talks CGI over its standard streams (the only way this
-// program is run). The main program sets it before anything else.
+// Whether the program answers requests over streams (a CGI process's standard
+// streams, a FastCGI request's streams) rather than into files. The main
+// program sets it before anything else.
 namespace nemvo {
 
 inline bool ConsoleMode = false;

@@ -5,7 +5,6 @@
 #include "base/Format.h"
 #include "cgi/ConsoleMode.h"
 #include "platform/OutputFile.h"
-#include "platform/StandardStreams.h"
 
 namespace nemvo {
 
@@ -36,12 +35,12 @@ std::string ServerErrorBody(const std::string& className, const std::string& mes
       HTMLEscape(className), HTMLEscape(message));
 }
 
-void WriteServerError(const TExceptionInfo& exception, const std::string& outputFileName) {
+void WriteServerError(const TExceptionInfo& exception, TRequestSource& output, const std::string& outputFileName) {
   const std::string body = ServerErrorBody(exception.ClassName, exception.Message);
   const std::string head = ServerErrorHead(exception.Message, body.size());
   if (ConsoleMode) {
-    platform::WriteStandardOutput(head.data(), int64_t(head.size()));
-    platform::WriteStandardOutput(body.data(), int64_t(body.size()));
+    output.WriteOutput(head.data(), int64_t(head.size()));
+    output.WriteOutput(body.data(), int64_t(body.size()));
     return;
   }
   if (int error = platform::WriteOutputFile(outputFileName, head, body)) throw EOSError::FromLastError(error);

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cgi/ExceptionReport.h"
+#include "cgi/RequestSource.h"
 
 namespace nemvo {
 
@@ -13,8 +14,8 @@ std::string ServerErrorHead(const std::string& message, size_t bodyLength);
 // The HTML page naming the class and the message, both HTML-escaped.
 std::string ServerErrorBody(const std::string& className, const std::string& message);
 
-// Writes head and body on standard output (in console mode, as two writes)
-// or into `outputFileName`.
-void WriteServerError(const TExceptionInfo& exception, const std::string& outputFileName);
+// Writes head and body to the request's output (in console mode, as two
+// writes) or into `outputFileName`.
+void WriteServerError(const TExceptionInfo& exception, TRequestSource& output, const std::string& outputFileName);
 
 }  // namespace nemvo

@@ -1,32 +1,43 @@
-// The CGI program: one process per HTTP request. The web server passes the
-// request in the environment and on standard input and relays what is
-// written on standard output.
+// The program. How it is started decides what it is:
+//  - "nemvoweb --fastcgi ADDRESS ...": a FastCGI server with a pool of
+//    worker processes, listening on ADDRESS itself;
+//  - with a listening socket as standard input (how web servers that start
+//    FastCGI programs themselves hand one over): a FastCGI server in this
+//    process;
+//  - otherwise a CGI program, one process per HTTP request: the web server
+//    passes the request in the environment and on standard input and relays
+//    what is written on standard output.
+// Every way runs the same request cycle and writes the same bytes.
+#include <cerrno>
+#include <chrono>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 #include "admin/WM1.h"
+#include "base/Exception.h"
 #include "cgi/CGIApplication.h"
 #include "cgi/ConsoleMode.h"
 #include "cgi/ExceptionReport.h"
+#include "cgi/FastCGIApplication.h"
+#include "main/CommandLine.h"
+#include "platform/Environment.h"
+#include "platform/ListeningSocket.h"
+#include "platform/ProcessInfo.h"
 #include "platform/StandardStreams.h"
 #include "platform/TerminationRequests.h"
+#include "platform/WorkerPool.h"
 
 namespace {
 
+using namespace nemvo;
+
 // The program's web module class: the administration module. Registering
 // records the class only; the module is made for the request.
-void RegisterModuleClasses(nemvo::TCGIApplication& application) {
-  application.RegisterModuleClass(nemvo::TWM1::StaticClass());
-}
+void RegisterModuleClasses(TCGIApplication& application) { application.RegisterModuleClass(TWM1::StaticClass()); }
 
-}  // namespace
-
-int main() {
-  using namespace nemvo;
-  ConsoleMode = true;
-  // The request runs to its end: a web server's request to end the process
-  // waits, and is dropped once the answer is complete (the shutdown below then
-  // runs as it would have). Set before the client library starts a thread.
-  platform::DeferTerminationRequests();
+int RunCGI() {
   int exitCode = 0;
   try {
     Application = std::make_unique<TCGIApplication>();
@@ -47,4 +58,69 @@ int main() {
   }
   Application.reset();
   return exitCode;
+}
+
+// Serves FastCGI requests on `listenSocket` until asked to end (or after
+// `maxRequests`, 0: no limit).
+int ServeFastCGI(int listenSocket, int64_t maxRequests) {
+  int exitCode = 0;
+  try {
+    const int channel = platform::OpenTerminationChannel();
+    if (channel < 0) throw EOSError::FromLastError(errno);
+    Application = std::make_unique<TFastCGIApplication>(listenSocket, channel, maxRequests);
+    Application->Initialize();
+    RegisterModuleClasses(*Application);
+    Application->Run();
+  } catch (...) {
+    ShowException(CurrentExceptionInfo());
+    exitCode = 1;
+  }
+  Application.reset();
+  return exitCode;
+}
+
+int RunPool(const std::vector<std::string>& args) {
+  const std::string name = "nemvoweb";
+  std::string error;
+  std::optional<FastCGIPoolOptions> options = ParseFastCGIPoolOptions(args, error);
+  if (!options) {
+    platform::WriteStandardError(name + ": " + error + "\n" + FastCGIUsage());
+    return 2;
+  }
+  // A service manager may start the pool with closed standard streams.
+  platform::PrepareStandardStreams();
+  platform::ListeningSocket socket = platform::OpenListeningSocket(options->address, options->allowRemote, error);
+  if (socket.fd < 0) {
+    platform::LogLine(name, error);
+    return 1;
+  }
+  const int workers = options->workers > 0 ? options->workers : platform::ProcessorCount();
+  platform::LogLine(name, "listening on " + options->address + ", " + std::to_string(workers) + " workers" +
+                              (options->maxRequests > 0
+                                   ? ", each replaced after " + std::to_string(options->maxRequests) + " requests"
+                                   : ""));
+  const platform::WorkerPoolOptions poolOptions{.workers = workers,
+                                                .shutdownTimeout = std::chrono::seconds(options->shutdownSeconds),
+                                                .name = name};
+  const int64_t maxRequests = options->maxRequests;
+  const int exitCode =
+      platform::RunWorkerPool(poolOptions, [&socket, maxRequests] { return ServeFastCGI(socket.fd, maxRequests); });
+  platform::CloseListeningSocket(socket);
+  return exitCode;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  ConsoleMode = true;
+  // The request runs to its end: a web server's request to end the process
+  // waits, and is dropped once the answer is complete (the shutdown below then
+  // runs as it would have). Set before the client library starts a thread.
+  platform::DeferTerminationRequests();
+  if (argc > 1) {
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (WantsFastCGIPool(args, !platform::EnvironmentVariable("GATEWAY_INTERFACE").empty())) return RunPool(args);
+  }
+  if (platform::IsListeningSocket(0)) return ServeFastCGI(0, 0);
+  return RunCGI();
 }

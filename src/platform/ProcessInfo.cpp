@@ -15,4 +15,9 @@ std::string ExecutableFileName() {
   return slash == std::string::npos ? full : full.substr(slash + 1);
 }
 
+int ProcessorCount() {
+  const long n = sysconf(_SC_NPROCESSORS_ONLN);
+  return n > 0 ? int(n) : 1;
+}
+
 }  // namespace nemvo::platform

@@ -8,4 +8,7 @@ namespace nemvo::platform {
 // the system does not tell.
 std::string ExecutableFileName();
 
+// The processors online; at least 1.
+int ProcessorCount();
+
 }  // namespace nemvo::platform

@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace nemvo::platform {
 
@@ -12,6 +14,14 @@ void SetBlocked(int how) {
   sigemptyset(&set);
   sigaddset(&set, SIGTERM);
   pthread_sigmask(how, &set, nullptr);
+}
+
+sigset_t EndRequests() {
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  return set;
 }
 
 }  // namespace
@@ -26,6 +36,19 @@ void IgnoreTerminationRequests() {
   // delivers nothing.
   sigaction(SIGTERM, &ignore, nullptr);
   SetBlocked(SIG_UNBLOCK);
+}
+
+int OpenTerminationChannel() {
+  const sigset_t set = EndRequests();
+  pthread_sigmask(SIG_BLOCK, &set, nullptr);
+  return signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+bool TakeTerminationRequest(int channel) {
+  signalfd_siginfo info;
+  bool requested = false;
+  while (read(channel, &info, sizeof info) == ssize_t(sizeof info)) requested = true;
+  return requested;
 }
 
 }  // namespace nemvo::platform

@@ -20,4 +20,14 @@ void DeferTerminationRequests();
 // and finishes on its own.
 void IgnoreTerminationRequests();
 
+// For a process that serves many requests: a descriptor that becomes
+// readable once the process has been asked to end (SIGTERM, or SIGINT from a
+// terminal). Both are blocked from now on, so they arrive only through it and
+// never in the middle of a request; call it before anything starts a thread.
+// -1 when the system refuses.
+int OpenTerminationChannel();
+
+// Takes what the channel holds: true when it held a request to end.
+bool TakeTerminationRequest(int channel);
+
 }  // namespace nemvo::platform

@@ -1,0 +1,33 @@
+#pragma once
+// The application object of a FastCGI worker: the request cycle of the CGI
+// host, run once for every request accepted on a listening socket, until the
+// process is asked to end or has served its share of requests.
+#include <cstdint>
+
+#include "cgi/CGIApplication.h"
+
+namespace nemvo {
+
+class TFastCGIApplication : public TCGIApplication {
+ public:
+  // `listenSocket` is shared with the other workers, `terminationChannel`
+  // becomes readable when the process is asked to end; neither is owned.
+  // `maxRequests` 0: no limit.
+  TFastCGIApplication(int listenSocket, int terminationChannel, int64_t maxRequests, TComponent* owner = nullptr);
+
+  // Serves requests one after another. A request being answered is always
+  // finished; a request to end is taken between requests. Returns when asked
+  // to end, after maxRequests requests, or when the socket fails for good
+  // (then raises EOSError).
+  void Run() override;
+
+  int64_t Served() const { return fServed; }
+
+ private:
+  int fListenSocket;
+  int fTerminationChannel;
+  int64_t fMaxRequests;
+  int64_t fServed = 0;
+};
+
+}  // namespace nemvo

@@ -1,0 +1,31 @@
+#pragma once
+// How nemvoweb was asked to run: as a CGI program (no arguments that matter),
+// or as a FastCGI pool, "--fastcgi ADDRESS [--workers N] [--max-requests M]".
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace nemvo {
+
+struct FastCGIPoolOptions {
+  std::string address;       // "unix:PATH" or "HOST:PORT"
+  int workers = 0;           // 0: as many as the machine has processors
+  int64_t maxRequests = 0;   // per worker before it is replaced; 0: no limit
+  bool allowRemote = false;  // a TCP address off the loopback interface
+  int shutdownSeconds = 30;  // for the requests in flight when asked to end
+};
+
+// True when the arguments ask for the FastCGI pool. Never under a web
+// server's CGI (GATEWAY_INTERFACE set): there the words of a query string
+// can become arguments, and a visitor must not start a server.
+bool WantsFastCGIPool(const std::vector<std::string>& args, bool underCGI);
+
+// The pool's options from the arguments after the program name; nullopt with
+// a message in `error` for anything unknown, missing or out of range.
+std::optional<FastCGIPoolOptions> ParseFastCGIPoolOptions(const std::vector<std::string>& args, std::string& error);
+
+// The usage text for standard error.
+std::string FastCGIUsage();
+
+}  // namespace nemvo

@@ -1,0 +1,34 @@
+#pragma once
+// Sockets on which a FastCGI host waits for the web server's connections.
+#include <cstdint>
+#include <string>
+
+namespace nemvo::platform {
+
+// True when `fd` is a socket listening for connections (the way a web
+// server that starts FastCGI programs itself hands one over, as standard
+// input). One system call: cheap enough for every CGI start.
+bool IsListeningSocket(int fd);
+
+// A listening socket for `address`: "unix:PATH" (mode 0660; a file left
+// there by a server that has gone is replaced, a live server's socket or any
+// other file is not) or "HOST:PORT" ("[V6]:PORT" for an IPv6 address), which
+// must be a loopback address unless `allowRemote`: FastCGI carries no
+// authentication. The descriptor is close-on-exec; -1 with a message in
+// `error` when the socket cannot be had.
+struct ListeningSocket {
+  int fd = -1;
+  // For a unix socket: its file, as created.
+  std::string path;
+  uint64_t device = 0, inode = 0;
+};
+ListeningSocket OpenListeningSocket(const std::string& address, bool allowRemote, std::string& error);
+
+// Closes the socket and removes its file when that is still the one it
+// created (a later server may have put its own there).
+void CloseListeningSocket(ListeningSocket& socket);
+
+// Makes `fd` non-blocking (shared by every process that holds it).
+bool SetNonBlocking(int fd);
+
+}  // namespace nemvo::platform
