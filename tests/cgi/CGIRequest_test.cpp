@@ -270,5 +270,52 @@ TEST(CGIRequest, WritesGoStraightToStandardOutput) {
   EXPECT_EQ(env.Output(), std::string("a\r\n\0b", 5) + "xy" + "Status: 200 OK\r\nContent:\r\n\r\n");
 }
 
+// A request source other than the process: variables, body and answer come
+// from it and go to it only, whatever the process's environment and standard
+// streams hold (a FastCGI worker's environment is its own, not a request's).
+class MapSource : public TRequestSource {
+ public:
+  MapSource(Vars vars, std::string body) : fVars(std::move(vars)), fBody(std::move(body)) {}
+  std::string Variable(const std::string& name) override {
+    for (const auto& [n, v] : fVars)
+      if (n == name) return v;
+    return {};
+  }
+  int64_t ReadInput(char* buffer, int64_t count) override {
+    // One byte at a time: the request must gather a body that trickles in.
+    if (count <= 0 || fRead >= fBody.size()) return 0;
+    buffer[0] = fBody[fRead++];
+    return 1;
+  }
+  int64_t WriteOutput(const char* buffer, int64_t count) override {
+    written.append(buffer, size_t(count));
+    return count;
+  }
+  std::string written;
+
+ private:
+  Vars fVars;
+  std::string fBody;
+  size_t fRead = 0;
+};
+
+TEST(CGIRequest, ReadsOnlyItsSource) {
+  CGIEnvironment env({{"REQUEST_METHOD", "GET"}, {"PATH_INFO", "/process"}, {"CONTENT_LENGTH", "3"},
+                      {"HTTP_COOKIE", "process=1"}},
+                     "p=1");
+  MapSource source({{"REQUEST_METHOD", "POST"}, {"PATH_INFO", "/main"}, {"CONTENT_LENGTH", "7"},
+                    {"HTTP_HOST", "example"}},
+                   "u=a&p=bEXTRA");
+  TCGIRequest request(source);
+  EXPECT_EQ(request.MethodType(), mtPost);
+  EXPECT_EQ(request.PathInfo(), "/main");
+  EXPECT_EQ(request.Content(), "u=a&p=b");
+  EXPECT_EQ(request.GetFieldByName("HOST"), "example");
+  EXPECT_EQ(request.GetFieldByName("HTTP_COOKIE"), "");
+  EXPECT_TRUE(request.WriteText("answer"));
+  EXPECT_EQ(source.written, "answer");
+  EXPECT_EQ(env.Output(), "");
+}
+
 }  // namespace
 }  // namespace nemvo

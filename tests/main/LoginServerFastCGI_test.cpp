@@ -1,0 +1,85 @@
+// The login end to end through the FastCGI host: every line of
+// main/ServerCases.h sent to one worker, one after another and then again in
+// the opposite order, against the Firebird fixture's server. Each answer is
+// byte for byte the CGI program's; after each request the server holds no
+// more attachments than before (the worker keeps no connection open between
+// requests), and the configuration and template of each line are the ones
+// used (read anew for every request).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "main/FastCGIPool.h"
+#include "main/ProgramCases.h"
+#include "main/ServerCases.h"
+
+namespace nemvo::testing {
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kProgram = NEMVO_WEB_PROGRAM;
+
+class ServerFastCGI : public ServerLoginFixture {};
+
+TEST_F(ServerFastCGI, EveryLineOneAfterAnotherOnOneWorker) {
+  FastCGIPool pool(kProgram, {.workers = 1});
+  std::vector<const ServerCase*> lines;
+  for (const ServerCase& c : kServerCases) lines.push_back(&c);
+  for (int round = 0; round < 2; ++round) {
+    for (const ServerCase* c : lines) {
+      const std::string expected = Prepare(*c);
+      CGIRun run = RunFastCGI(pool, Vars(c->method, c->path, c->body, c->extra), Fill(c->body));
+      EXPECT_FALSE(run.timedOut) << c->name;
+      EXPECT_EQ(run.exitCode, 0) << c->name;
+      EXPECT_EQ(run.out, expected) << c->name;
+      EXPECT_EQ(run.err, "") << c->name;
+      if (c->loginAfter) {
+        CGIRun after = RunFastCGI(pool, Vars("POST", "/main", kRight, {}), Fill(kRight));
+        EXPECT_EQ(after.out, Response(kMainPage)) << c->name << ": a right login after this request";
+      }
+      EXPECT_EQ(AttachmentsSettled(), fAttachmentsBefore) << c->name << ": attachments left open";
+    }
+    std::reverse(lines.begin(), lines.end());
+  }
+  EXPECT_EQ(pool.StartedWorkers().size(), 1u) << pool.Log();
+  EXPECT_EQ(pool.Log().find("Exception"), std::string::npos) << pool.Log();
+  EXPECT_EQ(pool.Stop(10s), 0) << pool.Log();
+  // Every worker ended with status 0 (under valgrind: no memory error, no lost block).
+  EXPECT_FALSE(std::regex_search(pool.Log(), std::regex("exited with status [1-9]|killed"))) << pool.Log();
+  EXPECT_EQ(AttachmentsSettled(), fAttachmentsBefore) << "attachments left open by the worker's end";
+}
+
+// Several workers at once, right and wrong logins mixed: each answer is
+// its own request's. (Few wrong ones, each of a name of its own: the
+// server slows down failing logins that come in numbers.)
+TEST_F(ServerFastCGI, ConcurrentRequestsGetTheirOwnAnswers) {
+  const std::string expected = Prepare(kServerCases[0]);
+  const std::string rejected = kRejectedAnswer;
+  FastCGIPool pool(kProgram, {.workers = 3});
+  std::vector<std::thread> clients;
+  std::vector<std::string> failures(4);
+  for (size_t t = 0; t < failures.size(); ++t) {
+    clients.emplace_back([&, t] {
+      for (int i = 0; i < 6; ++i) {
+        const bool right = i % 3 != 1;
+        const std::string body =
+            right ? kRight : "u=nemvo_nobody_" + std::to_string(t) + "_" + std::to_string(i) + "&p={password}";
+        CGIRun run = RunFastCGI(pool, Vars("POST", "/main", body, {}), Fill(body));
+        if (run.out != (right ? expected : rejected)) failures[t] += "request " + std::to_string(i) + " wrong\n";
+      }
+    });
+  }
+  for (auto& c : clients) c.join();
+  for (const std::string& f : failures) EXPECT_EQ(f, "");
+  EXPECT_EQ(pool.Stop(10s), 0) << pool.Log();
+  EXPECT_EQ(AttachmentsSettled(), fAttachmentsBefore);
+}
+
+}  // namespace
+}  // namespace nemvo::testing
