@@ -8,6 +8,10 @@ root=$PWD
 
 scripts/install-deps.sh
 
+# A test that lacks what it needs fails here instead of skipping
+# (tests/support/Prerequisites.h, tests/site/CMakeLists.txt).
+export NEMVO_REQUIRE_TEST_PREREQUISITES=1
+
 jobs=$(nproc)
 status=0
 

@@ -19,7 +19,7 @@ function(nemvo_program_config_tests target)
     if(NOT warned)
       set_property(GLOBAL PROPERTY NEMVO_CONFIG_WARNED TRUE)
       message(WARNING "nemvoweb reads ${NEMVO_CONFIG_PATH}, outside the build directory: the tests that need "
-                      "a configuration file are skipped. Configure with -DNEMVO_CONFIG_PATH=${CMAKE_BINARY_DIR}/"
+                      "a configuration file are skipped (and fail in the test command). Configure with -DNEMVO_CONFIG_PATH=${CMAKE_BINARY_DIR}/"
                       "test-config/Nemvo.Config to run them (scripts/test.sh does).")
     endif()
   endif()

@@ -97,7 +97,7 @@ const std::string kPage = "<p>Ol\xE1</p>\r\n";
 class ServerWM1 : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!FirebirdServer::Available()) GTEST_SKIP() << "needs the Firebird fixture";
+    NEMVO_REQUIRE_FIREBIRD();
     NEMVO_REQUIRE_WRITABLE_CONFIG();
     fTemplate = fDir.Write("main.html", kTemplate);
     UseTemplate(fTemplate);

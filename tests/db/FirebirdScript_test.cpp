@@ -52,7 +52,7 @@ int WaitForAttachments(const std::string& path, int wanted) {
 }  // namespace
 
 TEST(ServerScript, AttachmentCountFollowsAnOpenSession) {
-  ASSERT_TRUE(FirebirdServer::Available());
+  NEMVO_REQUIRE_FIREBIRD();
   for (const std::string& path : {FirebirdServer::DatabasePath(), FirebirdServer::Dialect1DatabasePath()}) {
     SCOPED_TRACE(path);
     EXPECT_EQ(0, FirebirdServer::Attachments(path));
@@ -64,6 +64,6 @@ TEST(ServerScript, AttachmentCountFollowsAnOpenSession) {
 }
 
 TEST(ServerScript, AttachmentsOfAMissingDatabaseIsAnError) {
-  ASSERT_TRUE(FirebirdServer::Available());
+  NEMVO_REQUIRE_FIREBIRD();
   EXPECT_EQ(-1, FirebirdServer::Attachments(FirebirdServer::DatabasePath() + ".missing"));
 }

@@ -22,7 +22,7 @@ namespace {
 class ServerConnection : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(FirebirdServer::Available()) << "run through ctest: the firebird fixture sets the server up";
+    NEMVO_REQUIRE_FIREBIRD();
   }
   // Every test leaves both databases without attachments; the components it
   // made are gone by now.

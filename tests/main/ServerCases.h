@@ -141,7 +141,7 @@ inline std::string Replace(std::string text, const std::string& from, const std:
 class ServerLoginFixture : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!FirebirdServer::Available()) GTEST_SKIP() << "needs the Firebird fixture";
+    NEMVO_REQUIRE_FIREBIRD();
     NEMVO_REQUIRE_WRITABLE_CONFIG();
     fUser2 = FirebirdServer::User() + "_eq";
     fAttachmentsBefore = FirebirdServer::Attachments(FirebirdServer::DatabasePath());

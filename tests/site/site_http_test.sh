@@ -83,11 +83,14 @@ is_rejected() {
     cmp -s "$work/$1.body" "$work/$1.expected"
 }
 # A message page whose message is not the rejection (and, with $2, starts so).
+# is_message NAME TEXT: a well-formed message page showing exactly TEXT (as
+# the page shows it, markup characters escaped).
 is_message() {
   local msg
+  [ $# -eq 2 ] || { echo "is_message needs the expected text" >&2; return 1; }
   well_formed "$1" || return 1
-  msg=$(message_of "$work/$1.body") || return 1
-  [ -n "$msg" ] && [ "$msg" != "$rejected_text" ] && [[ $msg == "${2:-}"* ]]
+  msg=$(message_of "$work/$1.body" && echo .) || return 1
+  [ "${msg%.}" = "$2" ]
 }
 
 post() { local n=$1; shift; request "$n" -X "${method:-POST}" "$@" "$main_url"; }
@@ -121,14 +124,16 @@ post empty --data ""
 check "empty body: a message page" eval 'well_formed empty && message_of "$work/empty.body" >/dev/null'
 
 post badescape --data "u=%zz&p=x"
-check "malformed %-escape: message page naming it" is_message badescape "Invalid URL encoded character"
+check "malformed %-escape: message page naming it" is_message badescape "Invalid URL encoded character (%zz) at position 3"
 post cutescape --data "u=x&p=abc%4"
-check "cut-off %-escape: message page naming it" is_message cutescape "Error decoding URL style"
+check "cut-off %-escape: message page naming it" is_message cutescape "Error decoding URL style (%XX) encoded string at position 6"
 
 form longuser "$(printf 'u%.0s' $(seq 40))" "whatever"
-check "40-byte user name: refused with its own message" is_message longuser
+check "40-byte user name: refused with its own message" is_message longuser \
+  "Valor longo demais para a constante DPB (user_name)"
 form longpw "$NEMVO_TEST_USER" "$(printf 'p%.0s' $(seq 300))"
-check "300-byte password: refused with its own message" is_message longpw
+check "300-byte password: refused with its own message" is_message longpw \
+  "Valor longo demais para a constante DPB (password)"
 form afterlong "$NEMVO_TEST_USER" "$NEMVO_TEST_PASSWORD"
 check "the database server is still up after them" is_main afterlong
 
@@ -157,7 +162,8 @@ TABLE
 write_config "${NEMVO_TEST_DB%:*}:/nonexistent/nemvo-site-test.fdb"
 form nodb "$NEMVO_TEST_USER" "$NEMVO_TEST_PASSWORD"
 write_config
-check "wrong DBSuporte: message page with the database's error text" is_message nodb
+check "wrong DBSuporte: message page with the database's error text" is_message nodb \
+  "I/O error during &quot;open&quot; operation for file &quot;/nonexistent/nemvo-site-test.fdb&quot;"$'\r\n'"Error while trying to open file"$'\r\n'"No such file or directory"
 
 # --- Request bodies at and above the limit ----------------------------------------
 

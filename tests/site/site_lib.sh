@@ -10,12 +10,13 @@
 #   NEMVO_SITE_CONFIG         the configuration file the program under test reads
 #   NEMVO_SITE_TEMPLATE       the main-page template named there as MainHTML
 #   NEMVO_SITE_PUBLIC         the program's public web server address
+#   NEMVO_SITE_EXPECTED_PAGE  the expected-pages tool (tests/site/ExpectedPage.cpp)
 #   NEMVO_TEST_USER, NEMVO_TEST_PASSWORD, NEMVO_TEST_DB, NEMVO_TEST_DB_PATH,
 #   NEMVO_FIREBIRD_SCRIPT     the Firebird test fixture's server, user and database
 #   NEMVO_SITE_USER2, NEMVO_SITE_PASSWORD2
 #                             a second user whose password holds "=", "&" and a blank
 
-: "${NEMVO_SITE_RUN:?}" "${NEMVO_SITE_CONFIG:?}" "${NEMVO_SITE_TEMPLATE:?}" "${NEMVO_SITE_PUBLIC:?}"
+: "${NEMVO_SITE_RUN:?}" "${NEMVO_SITE_CONFIG:?}" "${NEMVO_SITE_TEMPLATE:?}" "${NEMVO_SITE_PUBLIC:?}" "${NEMVO_SITE_EXPECTED_PAGE:?}"
 : "${NEMVO_TEST_USER:?}" "${NEMVO_TEST_PASSWORD:?}" "${NEMVO_TEST_DB:?}" "${NEMVO_FIREBIRD_SCRIPT:?}"
 
 site_server=${site_server:-lighttpd}
@@ -38,8 +39,6 @@ trap 'rm -rf "$work"' EXIT
 
 # The texts of the site, as the bytes the program writes (ISO-8859-1).
 rejected_text=$'Usu\xe1rio/Senha inv\xe1lidos'
-error_title=$'Nemvo.Web - Administra\xe7\xe3o - Erro'
-back_link="<a href=\"$NEMVO_SITE_PUBLIC\">Voltar</a>"
 
 # The configuration every site test runs with; written before each test, since
 # other program tests may rewrite the same file between them.
@@ -51,33 +50,11 @@ write_config() {
   mv "$NEMVO_SITE_CONFIG.tmp" "$NEMVO_SITE_CONFIG"
 }
 
-# The main page: the template with every transparent tag removed (the sample
-# template's tags sit on one line each and hold no quoted ">").
-expected_main_page() { sed 's/<#[^>]*>//g' "$NEMVO_SITE_TEMPLATE"; }
-
-# The message page's fixed text before the message (pieces 1 to 15) and after
-# it up to the extra markup (piece 17), for icon kind 0.
-message_head() {
-  printf '%s' \
-    '<!DOCTYPE html PUBLIC "-//W3C//DTD XHTML 1.0 Transitional//EN" "http://www.w3.org/TR/xhtml1/DTD/xhtml1-transitional.dtd"> ' \
-    '<html xmlns="http://www.w3.org/1999/xhtml"> ' \
-    '<head> ' \
-    '<meta http-equiv="Content-Type" content="text/html; charset=iso-8859-1" /> ' \
-    "<link rel=\"shortcut icon\" href=\"$NEMVO_SITE_PUBLIC/nemvoweb_images/favicon.ico\" type=\"image/x-icon\" /> " \
-    "<title>$error_title" \
-    '</title> ' '</head> ' '<body> ' \
-    '    <div id="warning-box" class="style1" ' \
-    '        style="position: absolute; width: 128px; height: 128px; left: 50%; top: 40%; margin-top: -128px; margin-left: -64px;"> ' \
-    '         <img alt="" src="' \
-    "$NEMVO_SITE_PUBLIC/nemvoweb_images/warning.png" \
-    '" style="width: 128px; height: 128px; position: absolute" /> ' \
-    '    </div> ' \
-    '    <div id="msg-box" class="style2" ' \
-    '    style="position: absolute; width: 90%; top: 50%; left: 50px; ' \
-    '    font-family: Arial, Helvetica, sans-serif; font-size: large; ' \
-    '    font-weight: normal; font-style: normal; color: #0066CC; text-align: center;"> '
-}
-message_tail() { printf '%s' '<br></br> ' "$back_link" '</div> ' '</body> ' '</html> '; }
+# The main page and the message page's fixed text before and after the
+# message, as the black-box tests expect them (tests/site/ExpectedPage.cpp).
+expected_main_page() { "$NEMVO_SITE_EXPECTED_PAGE" main "$NEMVO_SITE_TEMPLATE"; }
+message_head() { "$NEMVO_SITE_EXPECTED_PAGE" message-head; }
+message_tail() { "$NEMVO_SITE_EXPECTED_PAGE" message-tail; }
 expected_message_page() { message_head; printf '%s' "$1"; message_tail; }
 
 # Prints the message shown by a message page in file $1; fails when the file

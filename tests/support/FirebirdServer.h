@@ -7,6 +7,8 @@
 
 #include <string>
 
+#include "support/Prerequisites.h"
+
 namespace nemvo::testing {
 
 class FirebirdServer {
@@ -76,3 +78,8 @@ class FirebirdServer {
 };
 
 }  // namespace nemvo::testing
+
+// Skips (or, in the test command, fails) a server test run without the server.
+#define NEMVO_REQUIRE_FIREBIRD()                                                              \
+  NEMVO_REQUIRE(::nemvo::testing::FirebirdServer::Available(),                                \
+                "needs the Firebird server: run it through ctest, whose firebird fixture starts it")

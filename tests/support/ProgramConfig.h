@@ -11,6 +11,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "support/Prerequisites.h"
+
 namespace nemvo::testing {
 
 class ProgramConfig {
@@ -40,10 +42,11 @@ class ProgramConfig {
   static void Remove() { std::filesystem::remove(Path()); }
 };
 
-// Skips the current test when the configuration file may not be written.
-#define NEMVO_REQUIRE_WRITABLE_CONFIG()                                                         \
-  if (!::nemvo::testing::ProgramConfig::Writable())                                             \
-  GTEST_SKIP() << "nemvoweb reads " << ::nemvo::testing::ProgramConfig::Path()                  \
-               << "; configure the test build with -DNEMVO_CONFIG_PATH=<a path inside the build directory>"
+// Skips (or, in the test command, fails) the current test when the
+// configuration file may not be written.
+#define NEMVO_REQUIRE_WRITABLE_CONFIG()                                                          \
+  NEMVO_REQUIRE(::nemvo::testing::ProgramConfig::Writable(),                                     \
+                "nemvoweb reads " << ::nemvo::testing::ProgramConfig::Path()                     \
+                                  << "; configure with -DNEMVO_CONFIG_PATH=<build dir>/test-config/Nemvo.Config")
 
 }  // namespace nemvo::testing

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "support/ChildProcess.h"
+#include "support/ExpectedPages.h"
 
 namespace nemvo::testing {
 namespace {
@@ -24,13 +25,9 @@ std::string Answer(const std::string& status, const std::string& body) {
          "\r\nContent:\r\n\r\n" + body;
 }
 
+// The host's server error page, whose status line carries the message.
 std::string ServerError(const std::string& className, const std::string& message) {
-  const std::string body = "<html><title>Internal Server Error 500</title>\r\n"
-                           "<h1>Internal Server Error 500</h1><hr>\r\n"
-                           "Exception: " + className + "<br>\r\n"
-                           "Message: " + message + "<br></html>\r\n";
-  return "Status: 500 " + message + "\r\nContent-Type: text/html\r\nContent-Length: " +
-         std::to_string(body.size()) + "\r\n\r\n" + body;
+  return ServerErrorPage(message, className, message);
 }
 
 const std::string kBrokenMessage = "Error reading TBrokenWebModule at line 7: Class TNoSuchComponent not found";
