@@ -227,8 +227,12 @@ void CheckSplit(std::string_view separators, std::string_view white, std::string
   const TCharSet separatorSet = CharSet(separators), whiteSet = CharSet(white);
   const std::vector<std::string> raw = Split(separatorSet, whiteSet, text, false);
   const std::vector<std::string> expectedRaw = ReferenceSplit(text, separators, white);
-  FUZZ_CHECK(raw == expectedRaw, "split into " + std::to_string(raw.size()) + " fields, expected " +
-                                      std::to_string(expectedRaw.size()) + ": " + Quoted(text));
+  if (raw != expectedRaw) {
+    std::string fields, expected;
+    for (const std::string& f : raw) fields += " " + Quoted(f);
+    for (const std::string& f : expectedRaw) expected += " " + Quoted(f);
+    Fail("splitting " + Quoted(text) + " gave" + fields + "; expected" + expected);
+  }
 
   std::vector<std::string> fields = raw;
   if (stripQuotes) {
