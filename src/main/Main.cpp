@@ -46,9 +46,11 @@ int RunCGI() {
     Application->Run();
     // The answer is complete: the web server gets it now, not after the
     // shutdown below (the client library's alone takes tens of milliseconds).
-    // Standard error ends first, so that a web server that waits for both
-    // streams finds the error stream ended when it sees the output end.
+    // Standard input and error end first, so that a web server that waits for
+    // all of them (Apache, fcgiwrap) finds them ended when it sees the output
+    // end.
     platform::IgnoreTerminationRequests();
+    platform::EndStandardInput();
     platform::EndStandardError();
     platform::EndStandardOutput();
   } catch (...) {

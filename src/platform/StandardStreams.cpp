@@ -94,8 +94,8 @@ void FlushStandardOutput() { std::fflush(stdout); }
 namespace {
 
 // Points `fd` at /dev/null (or closes it when /dev/null cannot be opened).
-void PointAtNull(int fd) {
-  int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+void PointAtNull(int fd, int flags = O_WRONLY) {
+  int null = open("/dev/null", flags | O_CLOEXEC);
   if (null < 0) {
     close(fd);
     return;
@@ -112,6 +112,8 @@ void EndStandardOutput() {
   FlushStandardOutput();
   PointAtNull(STDOUT_FILENO);
 }
+
+void EndStandardInput() { PointAtNull(STDIN_FILENO, O_RDONLY); }
 
 void EndStandardError() {
   std::fflush(stderr);

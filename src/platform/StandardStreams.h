@@ -32,6 +32,12 @@ void FlushStandardOutput();
 // writes go nowhere and no file opened later takes its number.
 void EndStandardOutput();
 
+// Ends standard input: the descriptor is pointed at /dev/null. Apache's
+// mod_cgid gives a program one socket as both standard input and standard
+// output, and sees the end of the output only once no descriptor of it is
+// left open.
+void EndStandardInput();
+
 // Ends standard error the same way. Some web servers (Apache's mod_cgi,
 // fcgiwrap) hold the request open until standard error ends too, so a process
 // that still has work to do after its answer ends both. In sanitized builds the

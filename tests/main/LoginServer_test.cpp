@@ -51,9 +51,10 @@ TEST_P(ServerLogin, AnswersByteForByte) {
   EXPECT_EQ(run.out, expected);
   EXPECT_EQ(run.err, "");
 
-  // Standard error ends with the output, before the shutdown: Apache and
-  // fcgiwrap wait for both. Instrumented programs keep a copy of it above the
-  // standard descriptors for their reports at exit.
+  // Standard input and error end with the output, before the shutdown:
+  // Apache and fcgiwrap wait for all of them. Instrumented programs keep a
+  // copy of standard error above the standard descriptors for their reports
+  // at exit.
   if (run.runningAtEndOfOutput) {
     for (int fd : run.descriptorsOnPipesAtEndOfOutput) {
       EXPECT_GT(fd, 2) << "descriptor " << fd << " still on the web server's pipe after the answer";

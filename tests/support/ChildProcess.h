@@ -69,8 +69,9 @@ struct ChildRun {
   bool timedOut = false;  // killed after the time limit
   // With ChildOptions::inspectAtEndOfOutput: whether the process was still
   // running when its standard output ended, and which of its descriptors then
-  // still referred to the output or error pipe (a web server that waits for
-  // both streams waits as long as any of them is open).
+  // still referred to the input, output or error pipe (a web server that
+  // waits for all of them waits as long as any of them is open; Apache's
+  // mod_cgid gives one socket as input and output).
   bool runningAtEndOfOutput = false;
   std::vector<int> descriptorsOnPipesAtEndOfOutput;
   std::vector<pid_t> leftBehind;  // processes it started that still ran after it ended
@@ -222,7 +223,7 @@ class TChildProcess {
     fIn = in[1];
     fOut = out[0];
     fErr = err[0];
-    fPipeInodes = {PipeInode(fOut), PipeInode(fErr)};
+    fPipeInodes = {PipeInode(fIn), PipeInode(fOut), PipeInode(fErr)};
     fcntl(fIn, F_SETFL, O_NONBLOCK);
     if (fInput.empty() && !options.holdStdinOpen) CloseInput();
     fDeadline = std::chrono::steady_clock::now() + options.timeout * (UnderValgrind() ? ValgrindSlowdown : 1);
