@@ -63,17 +63,7 @@ db=$("$fb" url "$dbpath")
 
 # A main page of 100 KiB: lines of text with a transparent tag now and then.
 mkdir -p "$site"
-awk 'BEGIN {
-  printf "<html><head><title>Painel</title></head><body>\n"
-  for (i = 0; ; i++) {
-    line = sprintf("<p>Linha %05d do painel de administracao do site, com texto corrido para encher a pagina.</p>", i)
-    if (i % 10 == 0) line = line "<#Item n=" i " kind=\"row\">"
-    size += length(line) + 1
-    if (size > 102400 - 16) break
-    print line
-  }
-  printf "</body></html>\n"
-}' > "$template"
+awk -f bench/main_template.awk > "$template"
 printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\n' "$db" "$template" > "$config"
 
 right="u=$user&p=$password"

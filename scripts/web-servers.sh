@@ -11,6 +11,11 @@
 #   web-servers.sh localise SRC DEST FROM TO [FROM TO...]
 #                                             copy SRC to DEST with each FROM replaced by TO;
 #                                             fails when a FROM does not occur in SRC
+#   web-servers.sh start-site KIND RUN        the README's deployment of the site laid out
+#                                             in RUN (htdocs/, cgi-bin/nemvoweb) on a free
+#                                             port: KIND apache or nginx (with fcgiwrap);
+#                                             its directory is RUN/KIND, its port in RUN/KIND/port
+#   web-servers.sh stop-site KIND RUN         stop what start-site started
 #
 # KIND is lighttpd, apache, nginx or fcgiwrap. DIR is the instance's own
 # directory: its generated configuration, pid file and logs (DIR/log/) go
@@ -24,9 +29,10 @@
 #   fcgiwrap  PORT is the unix socket's path; CONF is the number of children
 #
 # Started as root, every server runs its workers and CGI programs as
-# NEMVO_SITE_USER (default www-data). NEMVO_APACHE_MODULES adds Apache
-# modules (names as in /usr/lib/apache2/modules/mod_NAME.so) to those loaded
-# always: mpm_event authz_core mime alias dir cgid.
+# NEMVO_SITE_USER (default www-data). Apache loads NEMVO_APACHE_BASE (default
+# "mpm_event cgid", Debian's default; "mpm_prefork cgi" is the other CGI
+# set-up), authz_core mime alias dir, and NEMVO_APACHE_MODULES (names as in
+# /usr/lib/apache2/modules/mod_NAME.so).
 
 ws_die() { echo "web-servers: $*" >&2; return 1; }
 
@@ -109,10 +115,10 @@ ws_write_apache_conf() {
     echo "DefaultRuntimeDir \"$dir/run\""
     echo "ErrorLog \"$dir/log/error.log\""
     echo "LogLevel warn"
-    for m in mpm_event authz_core mime alias dir cgid ${NEMVO_APACHE_MODULES:-}; do
+    for m in ${NEMVO_APACHE_BASE:-mpm_event cgid} authz_core mime alias dir ${NEMVO_APACHE_MODULES:-}; do
       echo "LoadModule ${m}_module /usr/lib/apache2/modules/mod_$m.so"
     done
-    echo "ScriptSock \"$dir/run/cgid.sock\""
+    [[ " ${NEMVO_APACHE_BASE:-cgid} " != *" cgid "* ]] || echo "ScriptSock \"$dir/run/cgid.sock\""
     echo "TypesConfig /etc/mime.types"
     echo "LogFormat \"%h %t \\\"%r\\\" %>s %b\" short"
     echo "CustomLog \"$dir/log/access.log\" short"
@@ -241,8 +247,9 @@ ws_start() {
         as=(setpriv --reuid="$(id -u "$user")" --regid="$(id -g "$user")" --clear-groups)
         chown "$user:" "$(dirname "$port")"
       fi
-      # The shell records its own id and becomes fcgiwrap.
-      bash -c 'echo $$ >"$1"; shift; exec "$@"' _ "$dir/fcgiwrap.pid" \
+      # The shell records its own id and becomes fcgiwrap, in a process group
+      # of its own: its children outlive it, so stopping ends the whole group.
+      setsid bash -c 'echo $$ >"$1"; shift; exec "$@"' _ "$dir/fcgiwrap.pid" \
         "${as[@]}" /usr/sbin/fcgiwrap -f -c "$conf" -s "unix:$port" \
         </dev/null >>"$dir/log/fcgiwrap.log" 2>&1 &
       ;;
@@ -254,13 +261,72 @@ ws_stop() {
   local kind=${1:?usage: ws_stop KIND DIR} dir pid i
   dir=$(cd "${2:?}" 2>/dev/null && pwd) || return 0
   pid=$(ws_pid "$kind" "$dir") || { rm -f "$(ws_pid_file "$kind" "$dir")"; return 0; }
-  kill -TERM "$pid" 2>/dev/null || true
+  # fcgiwrap leads a process group of its own (see ws_start).
+  local target=$pid
+  [ "$kind" != fcgiwrap ] || [ "$(ps -o pgid= -p "$pid" | tr -d ' ')" != "$pid" ] || target=-$pid
+  kill -TERM -- "$target" 2>/dev/null || true
   for i in $(seq 1 50); do
     [ -d "/proc/$pid" ] || break
     sleep 0.1
   done
-  kill -KILL "$pid" 2>/dev/null || true
+  kill -KILL -- "$target" 2>/dev/null || true
   rm -f "$(ws_pid_file "$kind" "$dir")"
+}
+
+ws_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# The README's configuration for KIND (site/KIND/nemvoweb.conf), with the
+# paths of a Debian installation replaced by RUN's, below a document root of
+# RUN/htdocs: DIR/site.conf.
+ws_site_config() {
+  local kind=$1 run=$2 dir=$3
+  case $kind in
+    apache)
+      ws_localise "$ws_root/site/apache/nemvoweb.conf" "$dir/nemvoweb.conf" /usr/lib/cgi-bin "$run/cgi-bin" || return 1
+      printf '%s\n' "DocumentRoot \"$run/htdocs\"" "<Directory \"$run/htdocs\">" "    Require all granted" \
+        "</Directory>" "Include \"$dir/nemvoweb.conf\"" >"$dir/site.conf"
+      ;;
+    nginx)
+      ws_localise "$ws_root/site/nginx/nemvoweb.conf" "$dir/nemvoweb.conf" \
+        /usr/lib/cgi-bin "$run/cgi-bin" /run/fcgiwrap.socket "$run/fcgiwrap/fcgiwrap.socket" || return 1
+      printf 'root "%s";\ninclude "%s";\n' "$run/htdocs" "$dir/nemvoweb.conf" >"$dir/site.conf"
+      ;;
+    *) ws_die "no README configuration for $kind" ;;
+  esac
+}
+
+# As many fcgiwrap children as the README tells to configure.
+ws_fcgiwrap_children() {
+  sed -n 's/^DAEMON_OPTS="-f -c \([0-9]*\)"$/\1/p' "$ws_root/README.md" | head -n1 | grep . ||
+    ws_die "the README names no fcgiwrap children (DAEMON_OPTS=\"-f -c N\")"
+}
+
+ws_stop_site() {
+  local kind=$1 run=$2
+  ws_stop "$kind" "$run/$kind"
+  [ "$kind" != nginx ] || ws_stop fcgiwrap "$run/fcgiwrap"
+}
+
+ws_start_site() {
+  local kind=${1:?usage: ws_start_site KIND RUN} run dir port try
+  run=$(cd "${2:?}" && pwd) || return 1
+  dir=$run/$kind
+  ws_stop_site "$kind" "$run"
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  ws_site_config "$kind" "$run" "$dir" || return 1
+  if [ "$kind" = nginx ]; then
+    rm -rf "$run/fcgiwrap"
+    mkdir -p "$run/fcgiwrap"
+    ws_start fcgiwrap "$run/fcgiwrap" "$run/fcgiwrap/fcgiwrap.socket" "$(ws_fcgiwrap_children)" || return 1
+  fi
+  # Another test run may take the port between the choice and the start.
+  for try in 1 2 3; do
+    port=$(ws_free_port) || return 1
+    echo "$port" >"$dir/port"
+    ws_start "$kind" "$dir" "$port" "$dir/site.conf" && return 0
+  done
+  return 1
 }
 
 if [ "${BASH_SOURCE[0]}" = "$0" ]; then
@@ -271,6 +337,8 @@ if [ "${BASH_SOURCE[0]}" = "$0" ]; then
     pid) shift; ws_pid "$@" ;;
     free-port) ws_free_port ;;
     localise) shift; ws_localise "$@" ;;
+    start-site) shift; ws_start_site "$@" ;;
+    stop-site) shift; ws_stop_site "$@" ;;
     *) sed -n '2,/^$/p' "$0" | sed 's/^# \{0,1\}//' >&2; exit 2 ;;
   esac
 fi

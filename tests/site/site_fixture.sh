@@ -72,60 +72,10 @@ cleanup() {
   "$NEMVO_FIREBIRD_SCRIPT" drop-user "${NEMVO_SITE_USER2:?}" || true
 }
 
-# The README's configuration for the server, with the paths of a Debian
-# installation replaced by this run directory's.
-setup_apache() {
-  local dir=$run/apache
-  ws_stop apache "$dir"
-  rm -rf "$dir"
-  mkdir -p "$dir"
-  ws_localise "$root/site/apache/nemvoweb.conf" "$dir/nemvoweb.conf" /usr/lib/cgi-bin "$run/cgi-bin"
-  cat >"$dir/site.conf" <<EOF
-DocumentRoot "$run/htdocs"
-<Directory "$run/htdocs">
-    Require all granted
-</Directory>
-Include "$dir/nemvoweb.conf"
-EOF
-  start_on_free_port apache "$dir"
-}
-
-setup_nginx() {
-  local dir=$run/nginx wrap=$run/fcgiwrap
-  ws_stop nginx "$dir"
-  ws_stop fcgiwrap "$wrap"
-  rm -rf "$dir" "$wrap"
-  mkdir -p "$dir" "$wrap"
-  ws_localise "$root/site/nginx/nemvoweb.conf" "$dir/nemvoweb.conf" \
-    /usr/lib/cgi-bin "$run/cgi-bin" /run/fcgiwrap.socket "$wrap/fcgiwrap.socket"
-  printf 'root "%s";\ninclude "%s";\n' "$run/htdocs" "$dir/nemvoweb.conf" >"$dir/site.conf"
-  ws_start fcgiwrap "$wrap" "$wrap/fcgiwrap.socket" "$(fcgiwrap_children)"
-  start_on_free_port nginx "$dir"
-}
-
-# As many fcgiwrap children as the README tells to configure.
-fcgiwrap_children() {
-  sed -n 's/^DAEMON_OPTS="-f -c \([0-9]*\)"$/\1/p' "$root/README.md" | head -n1 | grep . ||
-    { echo "site fixture: the README names no fcgiwrap children (DAEMON_OPTS=\"-f -c N\")" >&2; return 1; }
-}
-
-# Another test run may take the port between the choice and the start.
-start_on_free_port() {
-  local kind=$1 dir=$2 port try
-  for try in 1 2 3; do
-    port=$(ws_free_port)
-    echo "$port" >"$dir/port"
-    ws_start "$kind" "$dir" "$port" "$dir/site.conf" && return 0
-  done
-  return 1
-}
-
 case ${1:-}/${2:-} in
   setup/) setup ;;
   cleanup/) cleanup ;;
-  setup/apache) setup_apache ;;
-  cleanup/apache) ws_stop apache "$run/apache" ;;
-  setup/nginx) setup_nginx ;;
-  cleanup/nginx) ws_stop nginx "$run/nginx"; ws_stop fcgiwrap "$run/fcgiwrap" ;;
+  setup/apache | setup/nginx) ws_start_site "$2" "$run" ;;
+  cleanup/apache | cleanup/nginx) ws_stop_site "$2" "$run" ;;
   *) echo "usage: $0 setup|cleanup [apache|nginx]" >&2; exit 2 ;;
 esac
