@@ -44,4 +44,8 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz-ci -DCMAKE_BUILD_TYPE=RelWithDebIn
 cmake --build build/fuzz-ci --target fuzz_all -j"$jobs"
 fuzz/run.sh build/fuzz-ci 15 || status=1
 
+# The Debian package: built, installed on this machine, logins through
+# lighttpd against the installed files, purged again (as root; a few minutes).
+tests/package/package_test.sh || status=1
+
 exit $status

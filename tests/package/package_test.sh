@@ -1,0 +1,294 @@
+#!/usr/bin/env bash
+# The Debian package, as an administrator meets it: builds it from a copy of
+# the source tree (dpkg-buildpackage), checks it with lintian and its units
+# with systemd-analyze, installs it on this machine (dpkg -i), runs a right
+# and a wrong login through lighttpd set up with the installed snippet
+# against the installed program, images and configuration and a test
+# Firebird server, watches the wrong login with the installed nemvo-trace,
+# then removes and purges the package and checks that nothing of it is left
+# beyond what dpkg's conffile rules keep.
+#
+# Changes the machine (packages, /etc), so it runs as root, one run at a
+# time (a lock), and refuses to touch a nemvoweb that it did not install
+# itself. Whatever it installed or started goes again on the way out, also
+# on failure; a run killed outright is cleaned up by the next one.
+#
+# Environment: NEMVO_PACKAGE_TEST_PORT chooses lighttpd's port (default: a
+# free one), NEMVO_PACKAGE_TEST_KEEP=1 keeps build/package for inspection.
+set -uo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
+work=$root/build/package
+marker=/var/tmp/nemvoweb-package-test.installed
+lock=/run/lock/nemvoweb-package-test.lock
+export NEMVO_FB_LEASE=nemvoweb-package-test-$$ NEMVO_FB_LEASE_PID=$$
+fb=$root/scripts/firebird.sh
+db_path=/var/lib/firebird/3.0/data/nemvo-package-test.fdb
+db_user=nemvo_pkg_test
+db_password="pkg=t&st $$"
+channel=nemvo-package-test-$$
+
+say() { printf '%s\n' "$*" >&2; }
+die() { say "package test: $*"; exit 1; }
+
+if [ "$(id -u)" -ne 0 ]; then
+  command -v sudo >/dev/null || die "needs root (it installs a package)"
+  exec sudo -E "$0" "$@"
+fi
+for tool in dpkg-buildpackage dh lintian systemd-analyze lighttpd curl flock setpriv isql-fb; do
+  command -v "$tool" >/dev/null || die "$tool is missing: run scripts/install-deps.sh"
+done
+id www-data >/dev/null 2>&1 || die "no www-data account"
+
+# Whatever this run starts and may outlive it closes descriptor 8 (8>&-).
+exec 8>"$lock"
+flock -w 1800 8 || die "another package test still runs (lock $lock)"
+
+# --- Results ---------------------------------------------------------------------
+
+passed=0
+failed=0
+check() {
+  local name=$1; shift
+  if "$@"; then passed=$((passed + 1)); echo "ok   $name"; else failed=$((failed + 1)); echo "FAIL $name"; fi
+}
+as() { local user=$1; shift; setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups "$@"; }
+installed() { dpkg-query -W -f='${Status}' nemvoweb 2>/dev/null | grep -qv 'not-installed'; }
+
+# --- Leaving the machine as it was -----------------------------------------------
+
+# Ends a process this run started (by its id), waiting up to 5 seconds.
+stop_process() {
+  [ -n "$1" ] || return 0
+  kill "$1" 2>/dev/null || return 0
+  for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
+  kill -9 "$1" 2>/dev/null
+  wait "$1" 2>/dev/null
+}
+
+tmp=""
+lighttpd_pid=""
+reader_pid=""
+fb_started=0
+cleanup() {
+  trap - EXIT INT TERM
+  stop_process "$reader_pid"
+  stop_process "$lighttpd_pid"
+  if [ -e "$marker" ] && installed; then dpkg --purge nemvoweb >/dev/null || say "package test: purge failed"; fi
+  rm -f "$marker"
+  if [ $fb_started -eq 1 ]; then
+    "$fb" drop-user "$db_user" || true
+    "$fb" drop-db "$db_path" || true
+    "$fb" stop || true
+  fi
+  rm -f /dev/shm/"$channel".*
+  [ -z "$tmp" ] || rm -rf "$tmp"
+  [ "${NEMVO_PACKAGE_TEST_KEEP:-0}" = 1 ] || rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# A run killed outright left its package behind: that one may go.
+if [ -e "$marker" ] && installed; then
+  say "package test: purging the package an earlier run left installed"
+  dpkg --purge nemvoweb >/dev/null || die "could not purge the package an earlier run left"
+fi
+rm -f "$marker"
+installed && die "nemvoweb is installed on this machine and not by this test; it is left alone"
+for f in /etc/nemvo/Nemvo.Config /usr/lib/cgi-bin/nemvoweb /usr/bin/nemvo-trace; do
+  [ ! -e "$f" ] || die "$f exists outside the package; the test would overwrite it"
+done
+
+# What the package may leave behind is looked for by name, outside the
+# places that hold test data (the database server's files, this tree).
+scan() {
+  find /etc /usr /lib /var/lib /var/cache /var/log /run /srv /opt -xdev \
+    \( -path /var/lib/firebird -o -path /run/lock -o -path "$root" \) -prune -o \
+    -iname '*nemvo*' -print 2>/dev/null | sort
+}
+
+tmp=$(mktemp -d /tmp/nemvo-package-test.XXXXXX)
+chmod 0755 "$tmp"
+scan > "$tmp/before"
+
+port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
+port=${NEMVO_PACKAGE_TEST_PORT:-}
+if [ -z "$port" ]; then
+  for port in $(seq $((30000 + $$ % 10000)) $((30200 + $$ % 10000))); do
+    port_open "$port" || break
+  done
+fi
+port_open "$port" && die "127.0.0.1:$port is in use"
+public=http://127.0.0.1:$port
+
+# --- Build ------------------------------------------------------------------------
+
+# In a copy of the tree: dpkg-buildpackage writes into the source tree and
+# its results next to it.
+rm -rf "$work"
+mkdir -p "$work/src"
+tar -C "$root" --exclude=./build --exclude='./build-*' --exclude=./.git -cf - . | tar -C "$work/src" -xf - ||
+  die "could not copy the source tree"
+say "== Building the package (log: $work/build.log)"
+if command -v ccache >/dev/null; then
+  export CMAKE_C_COMPILER_LAUNCHER=ccache CMAKE_CXX_COMPILER_LAUNCHER=ccache
+fi
+if ! (cd "$work/src" && NEMVO_PUBLIC_WEB_SERVER=$public dpkg-buildpackage -b -us -uc -j"$(nproc)") \
+     > "$work/build.log" 2>&1; then
+  tail -n 40 "$work/build.log" >&2
+  die "dpkg-buildpackage failed"
+fi
+deb=$(ls "$work"/nemvoweb_*_*.deb 2>/dev/null | head -n1)
+[ -n "$deb" ] || die "no nemvoweb_*.deb was built"
+changes=$(ls "$work"/nemvoweb_*.changes | head -n1)
+
+say "== lintian"
+lintian --fail-on error,warning --pedantic "$changes" > "$work/lintian.log" 2>&1
+lintian_status=$?
+grep -v 'running with root privileges' "$work/lintian.log" >&2
+check "lintian: no error, no warning (overrides are justified in debian/nemvoweb.lintian-overrides)" \
+  [ $lintian_status -eq 0 ]
+
+check "depends on the client library, not on a database server" \
+  bash -c "dpkg-deb -f '$deb' Depends | grep -qw libfbclient2 && ! dpkg-deb -f '$deb' Depends Recommends | grep -q firebird[0-9.]*-server"
+
+# --- Install ------------------------------------------------------------------------
+
+: > "$marker"
+say "== dpkg -i $(basename "$deb")"
+DEBIAN_FRONTEND=noninteractive dpkg -i "$deb" > "$work/dpkg-install.log" 2>&1 ||
+  { cat "$work/dpkg-install.log" >&2; die "dpkg -i failed"; }
+dpkg -L nemvoweb | sort > "$tmp/files"
+
+check "program in Debian's CGI directory" [ -x /usr/lib/cgi-bin/nemvoweb ]
+check "nemvo-trace in PATH" [ -x /usr/bin/nemvo-trace ]
+check "manual pages nemvoweb(8) and nemvo-trace(1)" \
+  [ -e /usr/share/man/man8/nemvoweb.8.gz -a -e /usr/share/man/man1/nemvo-trace.1.gz ]
+check "snippets for lighttpd, Apache and nginx" \
+  bash -c 'for s in lighttpd apache2 nginx; do [ -e /usr/share/doc/nemvoweb/examples/$s.conf ] || exit 1; done'
+check "configuration is a conffile" \
+  bash -c "dpkg-query -W -f='\${Conffiles}' nemvoweb | grep -q '^ /etc/nemvo/Nemvo.Config '"
+check "configuration readable by www-data" as www-data test -r /etc/nemvo/Nemvo.Config
+check "configuration not writable by www-data" as www-data test ! -w /etc/nemvo/Nemvo.Config
+check "configuration: root:www-data 0640" [ "$(stat -c '%U:%G %a' /etc/nemvo/Nemvo.Config)" = "root:www-data 640" ]
+units=(/lib/systemd/system/nemvoweb.socket /lib/systemd/system/nemvoweb.service)
+check "systemd units installed" [ -e "${units[0]}" -a -e "${units[1]}" ]
+check "systemd-analyze verify passes on the units" systemd-analyze verify --man=no "${units[@]}"
+check "units not enabled on install" \
+  bash -c '[ -z "$(find /etc/systemd/system -name "nemvoweb.*" 2>/dev/null)" ]'
+check "socket handed over as standard input, service runs as www-data" \
+  bash -c "grep -qx 'StandardInput=socket' '${units[1]}' && grep -qx 'User=www-data' '${units[1]}'"
+
+# --- Logins through lighttpd ----------------------------------------------------------
+
+say "== Firebird test database and user"
+# The server may outlive this run: it must not hold the run's lock.
+"$fb" start 8>&- || die "the Firebird server did not start"
+fb_started=1
+"$fb" create-db "$db_path" || die "could not create $db_path"
+"$fb" create-user "$db_user" "$db_password" || die "could not create the test user"
+
+# The template and the configuration that names it and the test database:
+# test data, written into the conffile in place (its owner and mode stay).
+template=$tmp/main.html
+printf '<html><body><h1>Painel</h1><#Greeting style=short>instalado</body></html>\n' > "$template"
+printf '<html><body><h1>Painel</h1>instalado</body></html>\n' > "$tmp/main.expected"
+chmod 0644 "$template"
+cp -p /etc/nemvo/Nemvo.Config "$tmp/Nemvo.Config.packaged"
+printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\n' "$("$fb" url "$db_path")" "$template" \
+  > /etc/nemvo/Nemvo.Config
+
+# lighttpd as an administrator would set it up: the installed snippet, the
+# installed login page; only address, port, logs and the trace channel's name
+# (so that this run's channel is its own) are the test's.
+mkdir -p "$tmp/log"
+chown www-data: "$tmp/log"
+cat > "$tmp/lighttpd.conf" <<EOF
+server.bind = "127.0.0.1"
+server.port = $port
+server.username = "www-data"
+server.groupname = "$(id -gn www-data)"
+server.document-root = "/usr/share/nemvoweb/htdocs"
+server.pid-file = "$tmp/lighttpd.pid"
+server.errorlog = "$tmp/log/error.log"
+index-file.names = ( "index.html" )
+mimetype.assign = ( ".html" => "text/html", ".png" => "image/png", ".ico" => "image/x-icon" )
+server.modules += ( "mod_setenv" )
+setenv.add-environment = ( "NEMVO_TRACE_CHANNEL" => "$channel" )
+include "/usr/share/doc/nemvoweb/examples/lighttpd.conf"
+EOF
+lighttpd -tt -f "$tmp/lighttpd.conf" > "$tmp/lighttpd-check.log" 2>&1 ||
+  { cat "$tmp/lighttpd-check.log" >&2; die "lighttpd refuses the configuration with the installed snippet"; }
+lighttpd -D -f "$tmp/lighttpd.conf" > "$tmp/log/lighttpd.out" 2>&1 8>&- &
+lighttpd_pid=$!
+for _ in $(seq 100); do port_open "$port" && break; sleep 0.1; done
+port_open "$port" || { cat "$tmp/log/"* >&2; die "lighttpd did not start on 127.0.0.1:$port"; }
+
+# The installed reader, under yet another account, watches this run's channel.
+setpriv --reuid=nobody --regid="$(id -g nobody)" --init-groups env NEMVO_TRACE_CHANNEL="$channel" \
+  /usr/bin/nemvo-trace > "$tmp/trace.out" 2> "$tmp/trace.err" 8>&- &
+reader_pid=$!
+for _ in $(seq 50); do grep -q watching "$tmp/trace.err" && break; sleep 0.1; done
+
+main_url=$public/cgi-bin/nemvoweb/main
+login() { # NAME USER PASSWORD
+  curl -s --max-time 30 -o "$tmp/$1.body" -w '%{http_code}' \
+    --data-urlencode "u=$2" --data-urlencode "p=$3" "$main_url" > "$tmp/$1.status" || echo 000 > "$tmp/$1.status"
+}
+status_of() { cat "$tmp/$1.status"; }
+
+curl -s --max-time 10 -o "$tmp/index.body" "$public/"
+check "login page: the installed one" cmp -s "$tmp/index.body" /usr/share/nemvoweb/htdocs/index.html
+
+login right "$db_user" "$db_password"
+check "right login: 200" [ "$(status_of right)" = 200 ]
+check "right login: the template with its transparent tag removed" cmp -s "$tmp/right.body" "$tmp/main.expected"
+
+login wrong "$db_user" "not-$db_password"
+rejected=$'Usu\xe1rio/Senha inv\xe1lidos'
+check "wrong login: 200" [ "$(status_of wrong)" = 200 ]
+check "wrong login: the rejection message" grep -qaF "$rejected" "$tmp/wrong.body"
+check "wrong login: back link to the public web server the package was built for" \
+  grep -qF "<a href=\"$public\">Voltar</a>" "$tmp/wrong.body"
+icon=$(grep -ao 'src="[^"]*warning.png"' "$tmp/wrong.body" | sed 's/^src="//;s/"$//')
+curl -s --max-time 10 -o "$tmp/icon.body" -w '%{http_code} %{content_type}' "$icon" > "$tmp/icon.status" 2>/dev/null
+check "message page's icon ($icon): served from the installed images" \
+  bash -c "[ \"\$(cat '$tmp/icon.status')\" = '200 image/png' ] && cmp -s '$tmp/icon.body' /usr/share/nemvoweb/images/warning.png"
+
+for _ in $(seq 50); do grep -q 'Usu' "$tmp/trace.out" && break; sleep 0.1; done
+check "nemvo-trace (as nobody) printed the wrong login's database error" \
+  grep -q $'Usu\xc3\xa1rio\|user name and password' "$tmp/trace.out"
+stop_process "$reader_pid"
+reader_pid=""
+stop_process "$lighttpd_pid"
+lighttpd_pid=""
+
+# --- Upgrade, remove, purge ----------------------------------------------------------------
+
+cp /etc/nemvo/Nemvo.Config "$tmp/Nemvo.Config.edited"
+DEBIAN_FRONTEND=noninteractive dpkg -i "$deb" > "$work/dpkg-reinstall.log" 2>&1
+check "reinstalling keeps the administrator's edits" cmp -s /etc/nemvo/Nemvo.Config "$tmp/Nemvo.Config.edited"
+check "reinstalling keeps root:www-data 0640" [ "$(stat -c '%U:%G %a' /etc/nemvo/Nemvo.Config)" = "root:www-data 640" ]
+
+dpkg -r nemvoweb > "$work/dpkg-remove.log" 2>&1
+check "remove: the program is gone" [ ! -e /usr/lib/cgi-bin/nemvoweb ]
+check "remove: the edited configuration stays" cmp -s /etc/nemvo/Nemvo.Config "$tmp/Nemvo.Config.edited"
+
+dpkg --purge nemvoweb > "$work/dpkg-purge.log" 2>&1
+check "purge: the package is gone" bash -c "! dpkg-query -W -f='\${Status}' nemvoweb 2>/dev/null | grep -q installed"
+check "purge: the configuration and /etc/nemvo are gone" [ ! -e /etc/nemvo ]
+while read -r f; do
+  [ "$f" = /. ] && continue
+  [ -e "$f" ] && [ ! -d "$f" ] && echo "$f"
+done < "$tmp/files" > "$tmp/left-files"
+check "purge: none of the package's files is left" [ ! -s "$tmp/left-files" ]
+scan > "$tmp/after"
+comm -13 "$tmp/before" "$tmp/after" > "$tmp/new"
+check "purge: nothing named after it is left (units' state, dpkg's records, /run)" [ ! -s "$tmp/new" ]
+[ ! -s "$tmp/left-files" ] || sed 's/^/  left: /' "$tmp/left-files"
+[ ! -s "$tmp/new" ] || sed 's/^/  left: /' "$tmp/new"
+rm -f "$marker"
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
