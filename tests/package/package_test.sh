@@ -35,7 +35,7 @@ if [ "$(id -u)" -ne 0 ]; then
   command -v sudo >/dev/null || die "needs root (it installs a package)"
   exec sudo -E "$0" "$@"
 fi
-for tool in dpkg-buildpackage dh lintian systemd-analyze lighttpd curl flock setpriv isql-fb; do
+for tool in dpkg-buildpackage dh lintian systemd-analyze lighttpd apache2 curl flock setpriv isql-fb; do
   command -v "$tool" >/dev/null || die "$tool is missing: run scripts/install-deps.sh"
 done
 id www-data >/dev/null 2>&1 || die "no www-data account"
@@ -67,13 +67,15 @@ stop_process() {
 }
 
 tmp=""
-lighttpd_pid=""
 reader_pid=""
 fb_started=0
 cleanup() {
   trap - EXIT INT TERM
   stop_process "$reader_pid"
-  stop_process "$lighttpd_pid"
+  if [ -n "$tmp" ] && declare -F ws_stop >/dev/null; then
+    ws_stop lighttpd "$tmp/lighttpd" 2>/dev/null
+    ws_stop apache "$tmp/apache" 2>/dev/null
+  fi
   if [ -e "$marker" ] && installed; then dpkg --purge nemvoweb >/dev/null || say "package test: purge failed"; fi
   rm -f "$marker"
   if [ $fb_started -eq 1 ]; then
@@ -113,12 +115,7 @@ chmod 0755 "$tmp"
 scan > "$tmp/before"
 
 port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=${NEMVO_PACKAGE_TEST_PORT:-}
-if [ -z "$port" ]; then
-  for port in $(seq $((30000 + $$ % 10000)) $((30200 + $$ % 10000))); do
-    port_open "$port" || break
-  done
-fi
+port=${NEMVO_PACKAGE_TEST_PORT:-$(bash "$root/scripts/web-servers.sh" free-port)} || die "no free port"
 port_open "$port" && die "127.0.0.1:$port is in use"
 public=http://127.0.0.1:$port
 
@@ -199,31 +196,34 @@ cp -p /etc/nemvo/Nemvo.Config "$tmp/Nemvo.Config.packaged"
 printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\n' "$("$fb" url "$db_path")" "$template" \
   > /etc/nemvo/Nemvo.Config
 
-# lighttpd as an administrator would set it up: the installed snippet, the
-# installed login page; only address, port, logs and the trace channel's name
-# (so that this run's channel is its own) are the test's.
-mkdir -p "$tmp/log"
-chown www-data: "$tmp/log"
-cat > "$tmp/lighttpd.conf" <<EOF
+# The web servers as an administrator would set them up: the installed
+# snippets, the installed login page; only address, port, logs and the trace
+# channel's name (so that this run's channel is its own) are the test's.
+# lighttpd runs on the port the package was built for as the public web
+# server, so the message page's icon and back link lead to it.
+source "$root/scripts/web-servers.sh"
+mkdir -p "$tmp/lighttpd" "$tmp/apache"
+cat > "$tmp/lighttpd/site.conf" <<EOF
 server.bind = "127.0.0.1"
-server.port = $port
-server.username = "www-data"
-server.groupname = "$(id -gn www-data)"
+server.port = var.site_port
 server.document-root = "/usr/share/nemvoweb/htdocs"
-server.pid-file = "$tmp/lighttpd.pid"
-server.errorlog = "$tmp/log/error.log"
+server.pid-file = var.site_run + "/lighttpd.pid"
+server.errorlog = var.site_run + "/log/error.log"
 index-file.names = ( "index.html" )
 mimetype.assign = ( ".html" => "text/html", ".png" => "image/png", ".ico" => "image/x-icon" )
 server.modules += ( "mod_setenv" )
 setenv.add-environment = ( "NEMVO_TRACE_CHANNEL" => "$channel" )
 include "/usr/share/doc/nemvoweb/examples/lighttpd.conf"
 EOF
-lighttpd -tt -f "$tmp/lighttpd.conf" > "$tmp/lighttpd-check.log" 2>&1 ||
-  { cat "$tmp/lighttpd-check.log" >&2; die "lighttpd refuses the configuration with the installed snippet"; }
-lighttpd -D -f "$tmp/lighttpd.conf" > "$tmp/log/lighttpd.out" 2>&1 8>&- &
-lighttpd_pid=$!
-for _ in $(seq 100); do port_open "$port" && break; sleep 0.1; done
-port_open "$port" || { cat "$tmp/log/"* >&2; die "lighttpd did not start on 127.0.0.1:$port"; }
+cat > "$tmp/apache/site.conf" <<EOF
+DocumentRoot "/usr/share/nemvoweb/htdocs"
+<Directory "/usr/share/nemvoweb/htdocs">
+    Require all granted
+</Directory>
+SetEnv NEMVO_TRACE_CHANNEL $channel
+Include "/usr/share/doc/nemvoweb/examples/apache2.conf"
+EOF
+export NEMVO_APACHE_MODULES="env"
 
 # The installed reader, under yet another account, watches this run's channel.
 setpriv --reuid=nobody --regid="$(id -g nobody)" --init-groups env NEMVO_TRACE_CHANNEL="$channel" \
@@ -231,38 +231,51 @@ setpriv --reuid=nobody --regid="$(id -g nobody)" --init-groups env NEMVO_TRACE_C
 reader_pid=$!
 for _ in $(seq 50); do grep -q watching "$tmp/trace.err" && break; sleep 0.1; done
 
-main_url=$public/cgi-bin/nemvoweb/main
-login() { # NAME USER PASSWORD
-  curl -s --max-time 30 -o "$tmp/$1.body" -w '%{http_code}' \
-    --data-urlencode "u=$2" --data-urlencode "p=$3" "$main_url" > "$tmp/$1.status" || echo 000 > "$tmp/$1.status"
+rejected=$'Usu\xe1rio/Senha inv\xe1lidos'
+# post NAME URL CURL-ARGS...: leaves $tmp/NAME.body and $tmp/NAME.status.
+post() {
+  local name=$1 url=$2; shift 2
+  curl -s --max-time 30 -o "$tmp/$name.body" -w '%{http_code}' "$@" "$url" > "$tmp/$name.status" ||
+    echo 000 > "$tmp/$name.status"
 }
 status_of() { cat "$tmp/$1.status"; }
+is_main() { [ "$(status_of "$1")" = 200 ] && cmp -s "$tmp/$1.body" "$tmp/main.expected"; }
+is_rejected() { [ "$(status_of "$1")" = 200 ] && grep -qaF "$rejected" "$tmp/$1.body"; }
 
-curl -s --max-time 10 -o "$tmp/index.body" "$public/"
-check "login page: the installed one" cmp -s "$tmp/index.body" /usr/share/nemvoweb/htdocs/index.html
+# logins KIND URL: the login page, a right and a wrong login and an
+# oversized body through the server at URL.
+logins() {
+  local kind=$1 url=$2 main=$2/cgi-bin/nemvoweb/main
+  curl -s --max-time 10 -o "$tmp/$kind-index.body" "$url/"
+  check "$kind: login page: the installed one" cmp -s "$tmp/$kind-index.body" /usr/share/nemvoweb/htdocs/index.html
+  post "$kind-right" "$main" --data-urlencode "u=$db_user" --data-urlencode "p=$db_password"
+  check "$kind: right login: the template with its transparent tag removed" is_main "$kind-right"
+  post "$kind-wrong" "$main" --data-urlencode "u=$db_user" --data-urlencode "p=not-$db_password"
+  check "$kind: wrong login: the rejection message page" is_rejected "$kind-wrong"
+  check "$kind: wrong login: back link to the public web server the package was built for" \
+    grep -qF "<a href=\"$public\">Voltar</a>" "$tmp/$kind-wrong.body"
+  head -c 70000 /dev/zero | tr '\0' x > "$tmp/big"
+  post "$kind-big" "$main" --data-binary @"$tmp/big"
+  check "$kind: a body above 64 KiB refused (413)" [ "$(status_of "$kind-big")" = 413 ]
+}
 
-login right "$db_user" "$db_password"
-check "right login: 200" [ "$(status_of right)" = 200 ]
-check "right login: the template with its transparent tag removed" cmp -s "$tmp/right.body" "$tmp/main.expected"
-
-login wrong "$db_user" "not-$db_password"
-rejected=$'Usu\xe1rio/Senha inv\xe1lidos'
-check "wrong login: 200" [ "$(status_of wrong)" = 200 ]
-check "wrong login: the rejection message" grep -qaF "$rejected" "$tmp/wrong.body"
-check "wrong login: back link to the public web server the package was built for" \
-  grep -qF "<a href=\"$public\">Voltar</a>" "$tmp/wrong.body"
-icon=$(grep -ao 'src="[^"]*warning.png"' "$tmp/wrong.body" | sed 's/^src="//;s/"$//')
+ws_start lighttpd "$tmp/lighttpd" "$port" "$tmp/lighttpd/site.conf" 8>&- || die "lighttpd did not start"
+logins lighttpd "$public"
+icon=$(grep -ao 'src="[^"]*warning.png"' "$tmp/lighttpd-wrong.body" | sed 's/^src="//;s/"$//')
 curl -s --max-time 10 -o "$tmp/icon.body" -w '%{http_code} %{content_type}' "$icon" > "$tmp/icon.status" 2>/dev/null
 check "message page's icon ($icon): served from the installed images" \
   bash -c "[ \"\$(cat '$tmp/icon.status')\" = '200 image/png' ] && cmp -s '$tmp/icon.body' /usr/share/nemvoweb/images/warning.png"
-
 for _ in $(seq 50); do grep -q 'Usu' "$tmp/trace.out" && break; sleep 0.1; done
 check "nemvo-trace (as nobody) printed the wrong login's database error" \
   grep -q $'Usu\xc3\xa1rio\|user name and password' "$tmp/trace.out"
 stop_process "$reader_pid"
 reader_pid=""
-stop_process "$lighttpd_pid"
-lighttpd_pid=""
+ws_stop lighttpd "$tmp/lighttpd"
+
+apache_port=$(ws_free_port) || die "no free port"
+ws_start apache "$tmp/apache" "$apache_port" "$tmp/apache/site.conf" 8>&- || die "Apache did not start"
+logins apache "http://127.0.0.1:$apache_port"
+ws_stop apache "$tmp/apache"
 
 # --- Upgrade, remove, purge ----------------------------------------------------------------
 
