@@ -24,7 +24,7 @@ packages=(
   lighttpd apache2 nginx-light fcgiwrap libfcgi-dev libfcgi-bin php8.2-fpm php8.2-interbase
   curl jq hyperfine wrk inotify-tools procps iproute2 librsvg2-bin
   chromium chromium-driver
-  debhelper dpkg-dev fakeroot lintian systemd
+  debhelper dpkg-dev fakeroot lintian systemd spawn-fcgi
 )
 policy=${NEMVO_POLICY_RC_D:-/usr/sbin/policy-rc.d}
 init_dir=${NEMVO_INIT_DIR:-/etc/init.d}

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The Debian package, as an administrator meets it: builds it from a copy of
 # the source tree (dpkg-buildpackage), checks it with lintian and its units
-# with systemd-analyze, installs it on this machine (dpkg -i), runs a right
-# and a wrong login through lighttpd set up with the installed snippet
-# against the installed program, images and configuration and a test
-# Firebird server, watches the wrong login with the installed nemvo-trace,
-# then removes and purges the package and checks that nothing of it is left
+# with systemd-analyze, installs it on this machine (dpkg -i), runs right and
+# wrong logins against the installed program, images and configuration and
+# a test Firebird server, through lighttpd and Apache set up with the
+# installed snippets and through nginx to the FastCGI service started as its
+# units say, watches a wrong login with the installed nemvo-trace, then
+# removes and purges the package and checks that nothing of it is left
 # beyond what dpkg's conffile rules keep.
 #
 # Changes the machine (packages, /etc), so it runs as root, one run at a
@@ -35,7 +36,7 @@ if [ "$(id -u)" -ne 0 ]; then
   command -v sudo >/dev/null || die "needs root (it installs a package)"
   exec sudo -E "$0" "$@"
 fi
-for tool in dpkg-buildpackage dh lintian systemd-analyze lighttpd apache2 curl flock setpriv isql-fb; do
+for tool in dpkg-buildpackage dh lintian systemd-analyze lighttpd apache2 nginx spawn-fcgi curl flock setpriv isql-fb; do
   command -v "$tool" >/dev/null || die "$tool is missing: run scripts/install-deps.sh"
 done
 id www-data >/dev/null 2>&1 || die "no www-data account"
@@ -68,13 +69,16 @@ stop_process() {
 
 tmp=""
 reader_pid=""
+service_pid=""
 fb_started=0
 cleanup() {
   trap - EXIT INT TERM
   stop_process "$reader_pid"
+  stop_process "$service_pid"
   if [ -n "$tmp" ] && declare -F ws_stop >/dev/null; then
     ws_stop lighttpd "$tmp/lighttpd" 2>/dev/null
     ws_stop apache "$tmp/apache" 2>/dev/null
+    ws_stop nginx "$tmp/nginx" 2>/dev/null
   fi
   if [ -e "$marker" ] && installed; then dpkg --purge nemvoweb >/dev/null || say "package test: purge failed"; fi
   rm -f "$marker"
@@ -276,6 +280,41 @@ apache_port=$(ws_free_port) || die "no free port"
 ws_start apache "$tmp/apache" "$apache_port" "$tmp/apache/site.conf" 8>&- || die "Apache did not start"
 logins apache "http://127.0.0.1:$apache_port"
 ws_stop apache "$tmp/apache"
+
+# The FastCGI service as systemd would start it, without systemd: the
+# socket unit's socket (owner, mode) handed to the service's ExecStart as
+# standard input, as the service's user (spawn-fcgi does exactly that), with
+# nginx in front set up with the installed snippet, whose socket path must
+# be the socket unit's.
+unit_value() { sed -n "s/^$2=//p" "$1" | tail -n1; }
+service_exec=$(unit_value "${units[1]}" ExecStart)
+service_user=$(unit_value "${units[1]}" User)
+service_group=$(unit_value "${units[1]}" Group)
+socket_path=$(unit_value "${units[0]}" ListenStream)
+socket_mode=$(unit_value "${units[0]}" SocketMode)
+check "the service runs the installed program with the socket unit's socket" \
+  [ "$service_exec" = /usr/lib/cgi-bin/nemvoweb -a -n "$socket_path" -a "$(unit_value "${units[1]}" StandardInput)" = socket ]
+mkdir -p "$tmp/fcgi" "$tmp/nginx"
+chmod 0755 "$tmp/fcgi"
+env NEMVO_TRACE_CHANNEL="$channel" spawn-fcgi -n -s "$tmp/fcgi/fastcgi.sock" -M "$socket_mode" \
+  -U "$(unit_value "${units[0]}" SocketUser)" -G "$(unit_value "${units[0]}" SocketGroup)" \
+  -u "$service_user" -g "$service_group" -- $service_exec > "$tmp/fcgi/service.log" 2>&1 8>&- &
+service_pid=$!
+for _ in $(seq 50); do [ -S "$tmp/fcgi/fastcgi.sock" ] && break; sleep 0.1; done
+ws_localise /usr/share/doc/nemvoweb/examples/nginx.conf "$tmp/nginx/snippet.conf" \
+  "unix:$socket_path;" "unix:$tmp/fcgi/fastcgi.sock;" || die "the nginx snippet does not name $socket_path"
+printf 'root /usr/share/nemvoweb/htdocs;\ninclude "%s";\n' "$tmp/nginx/snippet.conf" > "$tmp/nginx/site.conf"
+nginx_port=$(ws_free_port) || die "no free port"
+ws_start nginx "$tmp/nginx" "$nginx_port" "$tmp/nginx/site.conf" 8>&- || die "nginx did not start"
+logins nginx-fastcgi "http://127.0.0.1:$nginx_port"
+check "FastCGI service: one process served every request, as $service_user" \
+  [ "$(stat -c %U "/proc/$service_pid" 2>/dev/null)" = "$service_user" ]
+ws_stop nginx "$tmp/nginx"
+kill -TERM "$service_pid" 2>/dev/null
+for _ in $(seq 50); do kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
+check "FastCGI service: ends on SIGTERM" bash -c "! kill -0 $service_pid 2>/dev/null"
+stop_process "$service_pid"
+service_pid=""
 
 # --- Upgrade, remove, purge ----------------------------------------------------------------
 
