@@ -233,7 +233,7 @@ export NEMVO_APACHE_MODULES="env"
 setpriv --reuid=nobody --regid="$(id -g nobody)" --init-groups env NEMVO_TRACE_CHANNEL="$channel" \
   /usr/bin/nemvo-trace > "$tmp/trace.out" 2> "$tmp/trace.err" 8>&- &
 reader_pid=$!
-for _ in $(seq 50); do grep -q watching "$tmp/trace.err" && break; sleep 0.1; done
+for _ in $(seq 50); do grep -qs watching "$tmp/trace.err" && break; sleep 0.1; done
 
 rejected=$'Usu\xe1rio/Senha inv\xe1lidos'
 # post NAME URL CURL-ARGS...: leaves $tmp/NAME.body and $tmp/NAME.status.
