@@ -1,7 +1,7 @@
 #include "db/TraceChannel.h"
 
 #include <algorithm>
-#include <atomic>
+#include <bit>
 #include <cstring>
 
 #include "db/ErrorReporting.h"
@@ -12,25 +12,46 @@ namespace nemvo {
 
 namespace {
 
-// Locking the data mutex never waits longer than this; a peer that holds it
-// longer is broken and the operation gives up.
-constexpr auto MutexWait = std::chrono::seconds(1);
+using platform::SharedLockResult;
 
-class TChannelLock {
+// A writer never waits longer than this for the lock (and never past its
+// message's deadline): a peer that holds it longer is broken or hostile.
+constexpr auto WriterLockWait = std::chrono::seconds(1);
+// A reader's registration and its leaving wait less: a reader asked to end
+// must end promptly, and the writers put the counts right anyway.
+constexpr auto RegisterLockWait = std::chrono::milliseconds(250);
+constexpr auto UnregisterLockWait = std::chrono::milliseconds(50);
+// How often a writer waiting for its readers looks whether they still live.
+constexpr auto ReaderRecheck = std::chrono::milliseconds(10);
+
+// The words of the control objects (see the header).
+constexpr size_t ChunkNumberOffset = 0;  // WriteEvent
+constexpr size_t TakenCountOffset = 0;   // ReadEvent
+
+size_t SlotWord(unsigned slot) { return TTraceChannel::SlotWordsOffset + 4 * size_t(slot); }
+
+}  // namespace
+
+// The channel's lock; when its last holder died holding it, the counts it
+// may have left half-changed are put right first.
+class TTraceChannel::TLock {
  public:
-  TChannelLock(platform::TSharedMutex& mutex, platform::SharedClock::time_point deadline)
-      : fMutex(mutex), fLocked(mutex.Lock(deadline)) {}
-  ~TChannelLock() {
-    if (fLocked) fMutex.Unlock();
+  TLock(TTraceChannel& channel, Clock::time_point deadline) : fChannel(channel) {
+    const SharedLockResult result = channel.fLock.Lock(deadline);
+    fLocked = result != SharedLockResult::kTimedOut;
+    if (result == SharedLockResult::kOwnerDied) channel.RepairCounts();
   }
+  ~TLock() {
+    if (fLocked) fChannel.fLock.Unlock();
+  }
+  TLock(const TLock&) = delete;
+  TLock& operator=(const TLock&) = delete;
   explicit operator bool() const { return fLocked; }
 
  private:
-  platform::TSharedMutex& fMutex;
+  TTraceChannel& fChannel;
   bool fLocked;
 };
-
-}  // namespace
 
 std::string TTraceChannel::DefaultName() {
   std::string name = platform::EnvironmentVariable("NEMVO_TRACE_CHANNEL");
@@ -43,44 +64,55 @@ platform::SharedChannelNames TTraceChannel::ObjectNames(const std::string& baseN
 }
 
 std::unique_ptr<TTraceChannel> TTraceChannel::Open(const std::string& baseName) {
-  auto shared = platform::OpenSharedChannel(ObjectNames(baseName), MemorySize);
+  auto shared = platform::OpenSharedChannel(ObjectNames(baseName), MemorySize, ControlSize);
   if (!shared) RaiseClientError(ClientErrorKind::ceSharedResourceFailed, platform::LastErrorCode());
   std::unique_ptr<TTraceChannel> channel(new TTraceChannel(std::move(shared)));
-  if (channel->fChannel->memoryCreated) {
-    channel->StoreCount(MonitorCountOffset, 0);
-    channel->StoreCount(ReaderCountOffset, 0);
-    channel->StoreCount(LengthOffset, 0);
-  } else {
-    TChannelLock lock(*channel->fChannel->mutex, Clock::now() + MutexWait);
-    if (lock) {
-      if (channel->MonitorCount() < 0) channel->StoreCount(MonitorCountOffset, 0);
-      if (channel->ReaderCount() < 0) channel->StoreCount(ReaderCountOffset, 0);
-    }
+  // A new memory is all zeros. Negative counts (which only a broken or
+  // hostile peer writes) become 0 without waiting for the lock: a count
+  // that is changed meanwhile is a sane one.
+  for (size_t offset : {MonitorCountOffset, ReaderCountOffset}) {
+    const uint32_t count = channel->fChannel->memory->Load(offset);
+    if (static_cast<int32_t>(count) < 0) channel->fChannel->memory->CompareExchange(offset, count, 0);
   }
   return channel;
 }
 
-TTraceChannel::TTraceChannel(std::unique_ptr<platform::TSharedChannel> channel) : fChannel(std::move(channel)) {}
+TTraceChannel::TTraceChannel(std::unique_ptr<platform::TSharedChannel> channel)
+    : fChannel(std::move(channel)), fLock(*fChannel->mutex), fMessageLock(*fChannel->writeFinishedEvent) {}
+
+TTraceChannel::~TTraceChannel() { UnregisterReader(); }
 
 int32_t TTraceChannel::LoadCount(size_t offset) const {
-  auto* word = reinterpret_cast<int32_t*>(fChannel->memory->Data() + offset);
-  return std::atomic_ref<int32_t>(*word).load();
+  return static_cast<int32_t>(fChannel->memory->Load(offset));
 }
 
 void TTraceChannel::StoreCount(size_t offset, int32_t value) {
-  auto* word = reinterpret_cast<int32_t*>(fChannel->memory->Data() + offset);
-  std::atomic_ref<int32_t>(*word).store(value);
+  fChannel->memory->Store(offset, static_cast<uint32_t>(value));
 }
 
 int32_t TTraceChannel::MonitorCount() const { return LoadCount(MonitorCountOffset); }
 int32_t TTraceChannel::ReaderCount() const { return LoadCount(ReaderCountOffset); }
 
+uint64_t TTraceChannel::LiveReaders() const {
+  uint64_t live = 0;
+  for (unsigned slot = 0; slot < MaxReaders; ++slot)
+    if (fSlot == slot || fChannel->readFinishedEvent->ByteLockedElsewhere(slot)) live |= uint64_t(1) << slot;
+  return live;
+}
+
+int32_t TTraceChannel::RepairCounts() {
+  const auto readers = static_cast<int32_t>(std::popcount(LiveReaders()));
+  StoreCount(MonitorCountOffset, readers);
+  StoreCount(ReaderCountOffset, 0);
+  return readers;
+}
+
 bool TTraceChannel::WriteMessage(const std::string& text, TTraceFlag flag, double timeStamp,
                                  Clock::duration channelWait, Clock::time_point deadline) {
-  // Whether or not the channel came free in time, go ahead: a writer that
-  // died holding it never gives it back, and waiting for it would drop every
-  // message from then on.
-  fChannel->writeFinishedEvent->WaitAndReset(std::min(Clock::now() + channelWait, deadline));
+  // A writer that died holding the channel has let go of it with its death;
+  // one that holds it longer than this is stuck, and the message is dropped
+  // rather than mixed into the stuck one's.
+  if (fMessageLock.Lock(std::min(Clock::now() + channelWait, deadline)) == SharedLockResult::kTimedOut) return false;
   bool delivered = true;
   size_t offset = 0;
   for (;;) {
@@ -92,93 +124,119 @@ bool TTraceChannel::WriteMessage(const std::string& text, TTraceFlag flag, doubl
     offset += length;
     if (length < ChunkSize) break;
   }
-  fChannel->writeFinishedEvent->Set();
+  fMessageLock.Unlock();
   return delivered;
 }
 
 bool TTraceChannel::PublishChunk(const char* text, size_t length, TTraceFlag flag, double timeStamp,
                                  Clock::time_point deadline) {
   platform::TSharedChannel& c = *fChannel;
+  uint64_t waitingFor = 0;
+  uint32_t chunk = 0;
   {
-    TChannelLock lock(*c.mutex, std::min(Clock::now() + MutexWait, deadline));
+    TLock lock(*this, std::min(Clock::now() + WriterLockWait, deadline));
     if (!lock) return false;
-    const int32_t monitors = MonitorCount();
-    if (monitors <= 0) return false;  // the last reader has gone
-    unsigned char* data = c.memory->Data();
-    std::memcpy(data, text, length);
-    const int32_t length32 = static_cast<int32_t>(length);
-    const int32_t flag32 = static_cast<int32_t>(flag);
-    std::memcpy(data + LengthOffset, &length32, sizeof length32);
-    std::memcpy(data + TimeStampOffset, &timeStamp, sizeof timeStamp);
-    std::memcpy(data + FlagOffset, &flag32, sizeof flag32);
-    StoreCount(ReaderCountOffset, monitors);
-    c.readFinishedEvent->Reset();
-    c.readEvent->Reset();
-    // Set under the mutex: a reader registering now either counts for this
-    // chunk and sees it, or does neither.
-    c.writeEvent->Set();
+    waitingFor = LiveReaders();
+    const auto readers = static_cast<int32_t>(std::popcount(waitingFor));
+    StoreCount(MonitorCountOffset, readers);
+    if (readers == 0) {  // the last reader has gone
+      StoreCount(ReaderCountOffset, 0);
+      return false;
+    }
+    platform::TSharedMemory& memory = *c.memory;
+    memory.CopyIn(0, text, length);
+    memory.Store(LengthOffset, static_cast<uint32_t>(length));
+    uint32_t stamp[2];
+    std::memcpy(stamp, &timeStamp, sizeof stamp);
+    memory.Store(TimeStampOffset, stamp[0]);
+    memory.Store(TimeStampOffset + 4, stamp[1]);
+    memory.Store(FlagOffset, static_cast<uint32_t>(flag));
+    StoreCount(ReaderCountOffset, readers);
+    chunk = c.writeEvent->Add(ChunkNumberOffset, 1);
   }
-  const bool taken = c.readFinishedEvent->WaitFor(deadline);
-  c.writeEvent->Reset();
-  return taken;
+  c.writeEvent->WakeAll(ChunkNumberOffset);
+  for (;;) {
+    const uint32_t taken = c.readEvent->Load(TakenCountOffset);
+    for (unsigned slot = 0; slot < MaxReaders; ++slot) {
+      const uint64_t bit = uint64_t(1) << slot;
+      if ((waitingFor & bit) && (c.readFinishedEvent->Load(SlotWord(slot)) == chunk ||
+                                 !c.readFinishedEvent->ByteLockedElsewhere(slot)))
+        waitingFor &= ~bit;
+    }
+    if (waitingFor == 0) return true;
+    const auto now = Clock::now();
+    if (now >= deadline) return false;
+    c.readEvent->WaitWhile(TakenCountOffset, taken, std::min(deadline, now + ReaderRecheck));
+  }
 }
 
 bool TTraceChannel::RegisterReader() {
-  if (fRegistered) return true;
-  TChannelLock lock(*fChannel->mutex, Clock::now() + MutexWait);
-  if (!lock) return false;
-  StoreCount(MonitorCountOffset, std::max(MonitorCount(), 0) + 1);
-  fLastGeneration = fChannel->writeEvent->Generation();
-  fRegistered = true;
+  if (fSlot) return true;
+  platform::TSharedChannel& c = *fChannel;
+  for (unsigned slot = 0; slot < MaxReaders && !fSlot; ++slot)
+    if (c.readFinishedEvent->TryLockByte(slot)) fSlot = slot;
+  if (!fSlot) return false;
+  // Chunks on offer before now are not this reader's.
+  fLastChunk = c.writeEvent->Load(ChunkNumberOffset);
+  c.readFinishedEvent->Store(SlotWord(*fSlot), fLastChunk);
+  TLock lock(*this, Clock::now() + RegisterLockWait);
+  if (lock)
+    StoreCount(MonitorCountOffset, static_cast<int32_t>(std::popcount(LiveReaders())));
+  else
+    c.memory->Add(MonitorCountOffset, 1);  // a writer recounts under the lock
   return true;
 }
 
 void TTraceChannel::UnregisterReader() {
-  if (!fRegistered) return;
-  fRegistered = false;
-  TChannelLock lock(*fChannel->mutex, Clock::now() + MutexWait);
-  if (!lock) return;
-  StoreCount(MonitorCountOffset, std::max(MonitorCount() - 1, 0));
-  // A chunk on offer that this reader has not taken must not wait for it.
-  if (fChannel->writeEvent->IsSet() && fChannel->writeEvent->Generation() != fLastGeneration) {
-    const int32_t left = ReaderCount() - 1;
-    StoreCount(ReaderCountOffset, std::max(left, 0));
-    if (left <= 0) fChannel->readFinishedEvent->Set();
-  }
+  if (!fSlot) return;
+  platform::TSharedChannel& c = *fChannel;
+  c.readFinishedEvent->UnlockByte(*fSlot);
+  fSlot.reset();
+  // A writer waiting for this reader looks again at once.
+  c.readEvent->Add(TakenCountOffset, 1);
+  c.readEvent->WakeAll(TakenCountOffset);
+  TLock lock(*this, Clock::now() + UnregisterLockWait);
+  if (lock) StoreCount(MonitorCountOffset, static_cast<int32_t>(std::popcount(LiveReaders())));
 }
 
 std::optional<TTraceChunk> TTraceChannel::ReadChunk(Clock::time_point deadline) {
   platform::TSharedChannel& c = *fChannel;
-  while (c.writeEvent->WaitForGenerationAfter(fLastGeneration, deadline)) {
-    TChannelLock lock(*c.mutex, std::max(deadline, Clock::now() + MutexWait));
-    if (!lock) return std::nullopt;
-    const uint64_t generation = c.writeEvent->Generation();
-    if (generation == fLastGeneration) continue;
-    fLastGeneration = generation;
-    const unsigned char* data = c.memory->Data();
-    int32_t length = 0;
-    TTraceChunk chunk;
-    std::memcpy(&length, data + LengthOffset, sizeof length);
-    std::memcpy(&chunk.timeStamp, data + TimeStampOffset, sizeof chunk.timeStamp);
-    std::memcpy(&chunk.flag, data + FlagOffset, sizeof chunk.flag);
-    // Any account can write this memory: never trust the length.
-    length = std::clamp<int32_t>(length, 0, static_cast<int32_t>(ChunkSize));
-    chunk.text.assign(reinterpret_cast<const char*>(data), static_cast<size_t>(length));
-    const int32_t left = ReaderCount() - 1;
-    StoreCount(ReaderCountOffset, std::max(left, 0));
-    c.readEvent->Set();
-    if (left <= 0) c.readFinishedEvent->Set();
-    return chunk;
+  for (;;) {
+    if (c.writeEvent->Load(ChunkNumberOffset) != fLastChunk) {
+      TTraceChunk chunk;
+      {
+        TLock lock(*this, deadline);
+        if (!lock) return std::nullopt;
+        platform::TSharedMemory& memory = *c.memory;
+        fLastChunk = c.writeEvent->Load(ChunkNumberOffset);
+        // Any account can write this memory: the length is checked, and
+        // each field is read once.
+        const size_t length = std::min<size_t>(memory.Load(LengthOffset), ChunkSize);
+        chunk.text.resize(length);
+        memory.CopyOut(0, chunk.text.data(), length);
+        const uint32_t stamp[2] = {memory.Load(TimeStampOffset), memory.Load(TimeStampOffset + 4)};
+        std::memcpy(&chunk.timeStamp, stamp, sizeof chunk.timeStamp);
+        chunk.flag = static_cast<int32_t>(memory.Load(FlagOffset));
+        StoreCount(ReaderCountOffset, std::max(ReaderCount(), 1) - 1);
+        if (fSlot) c.readFinishedEvent->Store(SlotWord(*fSlot), fLastChunk);
+      }
+      c.readEvent->Add(TakenCountOffset, 1);
+      c.readEvent->WakeAll(TakenCountOffset);
+      return chunk;
+    }
+    if (Clock::now() >= deadline) return std::nullopt;
+    // Woken, or the number moved: look again. Otherwise the deadline has
+    // come or a signal asks the caller to look at its own state.
+    if (!c.writeEvent->WaitWhile(ChunkNumberOffset, fLastChunk, deadline) &&
+        c.writeEvent->Load(ChunkNumberOffset) == fLastChunk)
+      return std::nullopt;
   }
-  return std::nullopt;
 }
 
-void TTraceChannel::ResetCounts() {
-  TChannelLock lock(*fChannel->mutex, Clock::now() + MutexWait);
-  StoreCount(MonitorCountOffset, 0);
-  StoreCount(ReaderCountOffset, 0);
-  fChannel->readFinishedEvent->Set();
-  fChannel->writeFinishedEvent->Set();
+int32_t TTraceChannel::RecountReaders() {
+  TLock lock(*this, Clock::now() + WriterLockWait);
+  // Without the lock too: an administrator asked for it.
+  return RepairCounts();
 }
 
 }  // namespace nemvo

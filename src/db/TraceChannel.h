@@ -1,7 +1,7 @@
 #pragma once
 // The machine-wide SQL trace channel: a 1024-byte shared memory carrying one
-// chunk of message text at a time, a mutex guarding it and four events for
-// the hand-over between one writing process and the registered readers.
+// chunk of message text at a time, handed from one writing process to the
+// registered readers with five control objects.
 //
 // Layout of the memory (native byte order):
 //   0     1000  chunk of message text
@@ -11,14 +11,35 @@
 //   1016  4     reader count: readers yet to take the current chunk
 //   1020  4     monitor count: registered readers
 //
-// Hand-over: a writer takes WriteFinished (set while the channel is free) for
-// the whole message, so that messages of different processes never
-// interleave. For each chunk it fills the memory under the mutex, sets the
-// reader count to the monitor count and sets Write; every reader takes the
-// chunk under the mutex, counts itself off, sets Read, and the last one sets
-// ReadFinished. A chunk shorter than 1000 bytes ends a message (so a message
-// of exactly 1000·n bytes is followed by an empty chunk). Every wait is
-// bounded: a message that the readers do not take in time is dropped.
+// The control objects (each ControlSize bytes, zero-filled when new):
+//   Mutex                the lock over the memory (platform::TSharedLock)
+//   WriteFinishedEvent   the lock a writer holds for a whole message, so
+//                        that messages of different processes never
+//                        interleave ("set" while no writer holds it)
+//   WriteEvent           word 0: the number of the chunk on offer; readers
+//                        wait for it to change
+//   ReadEvent            word 0: a count that readers advance after taking a
+//                        chunk; the writer waits for it to change
+//   ReadFinishedEvent    the reader slots: a reader holds a byte lock on byte
+//                        i of this object's file for as long as it runs, and
+//                        word SlotWordsOffset + 4i holds the number of the
+//                        last chunk it took
+//
+// Hand-over: a writer fills the memory under the lock, sets the reader count
+// to the number of live readers and advances the chunk number; every reader
+// takes the chunk under the lock, counts itself off and records the chunk
+// number in its slot. The writer waits until every reader that was live when
+// it offered the chunk has taken it or is gone. A chunk shorter than 1000
+// bytes ends a message (so a message of exactly 1000·n bytes is followed by
+// an empty chunk).
+//
+// Whether a reader lives is the kernel's word (its slot's byte lock), never
+// the counts in the memory: a reader killed while registered holds nobody
+// up, and the next reader or writer puts the monitor count right. Every wait
+// is bounded: a message that the readers do not take in time is dropped.
+// Everything read from the memory is checked before use, so that a process
+// of another account that scribbles over it can make messages be lost or
+// garbled, nothing more.
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -47,15 +68,21 @@ class TTraceChannel {
   static constexpr size_t ReaderCountOffset = 1016;
   static constexpr size_t MonitorCountOffset = 1020;
 
+  static constexpr size_t ControlSize = 512;
+  static constexpr unsigned MaxReaders = 64;
+  static constexpr size_t SlotWordsOffset = 64;
+
   // "IB.SQL.MONITOR", or the value of NEMVO_TRACE_CHANNEL, which lets tests
   // and side-by-side installations keep channels of their own.
   static std::string DefaultName();
   static platform::SharedChannelNames ObjectNames(const std::string& baseName);
 
   // Creates or opens the channel's objects; raises ceSharedResourceFailed
-  // with the system's error code when one of them fails.
+  // with the system's error code when one of them fails. Never waits.
   static std::unique_ptr<TTraceChannel> Open(const std::string& baseName = DefaultName());
+  ~TTraceChannel();
 
+  // The counts as the memory holds them (see the layout).
   int32_t MonitorCount() const;
   int32_t ReaderCount() const;
 
@@ -65,25 +92,37 @@ class TTraceChannel {
   bool WriteMessage(const std::string& text, TTraceFlag flag, double timeStamp, Clock::duration channelWait,
                     Clock::time_point deadline);
 
-  // Reader side. Registering counts this process among the monitors; only
-  // chunks written after that reach it.
+  // Reader side. Registering takes a reader slot and counts this reader
+  // among the monitors; only chunks offered after that reach it. False when
+  // every slot is taken.
   bool RegisterReader();
   void UnregisterReader();
-  // The next chunk, or nothing when none arrived before `deadline`.
+  // The next chunk, or nothing when none arrived before `deadline` or a
+  // signal interrupted the wait.
   std::optional<TTraceChunk> ReadChunk(Clock::time_point deadline);
 
-  // Sets both counts to 0: the repair for readers that died registered.
-  void ResetCounts();
+  // Recounts the registered readers from their slots and clears the reader
+  // count: the repair that every writer and reader also makes as it goes.
+  // The number of readers found.
+  int32_t RecountReaders();
 
  private:
+  class TLock;
   explicit TTraceChannel(std::unique_ptr<platform::TSharedChannel> channel);
   int32_t LoadCount(size_t offset) const;
   void StoreCount(size_t offset, int32_t value);
+  // The slots whose readers live, one bit each.
+  uint64_t LiveReaders() const;
+  // Sets the monitor count to the live readers and the reader count to 0;
+  // under the lock. The number of live readers.
+  int32_t RepairCounts();
   bool PublishChunk(const char* text, size_t length, TTraceFlag flag, double timeStamp, Clock::time_point deadline);
 
   std::unique_ptr<platform::TSharedChannel> fChannel;
-  bool fRegistered = false;
-  uint64_t fLastGeneration = 0;
+  platform::TSharedLock fLock;
+  platform::TSharedLock fMessageLock;
+  std::optional<unsigned> fSlot;  // while registered
+  uint32_t fLastChunk = 0;        // the number of the last chunk taken or skipped
 };
 
 }  // namespace nemvo

@@ -1,11 +1,14 @@
 #include "db/TraceReader.h"
 
+#include <cerrno>
+
 #include "db/ErrorReporting.h"
 
 namespace nemvo {
 
 TTraceReader::TTraceReader(const std::string& channelName) : fChannel(TTraceChannel::Open(channelName)) {
-  if (!fChannel->RegisterReader()) RaiseClientError(ClientErrorKind::ceSharedResourceFailed, ETIMEDOUT);
+  // Every reader slot taken.
+  if (!fChannel->RegisterReader()) RaiseClientError(ClientErrorKind::ceSharedResourceFailed, EUSERS);
 }
 
 TTraceReader::~TTraceReader() { fChannel->UnregisterReader(); }

@@ -18,7 +18,7 @@ struct TTraceMessage {
 class TTraceReader {
  public:
   // Opens the channel and registers; raises ceSharedResourceFailed when the
-  // channel cannot be opened and EIBClientError when it does not answer.
+  // channel cannot be opened or has no free reader slot.
   explicit TTraceReader(const std::string& channelName = TTraceChannel::DefaultName());
   // Unregisters.
   ~TTraceReader();

@@ -1,252 +1,209 @@
 #include "platform/SharedChannel.h"
 
 #include <fcntl.h>
-#include <pthread.h>
+#include <linux/futex.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
-#include <new>
-#include <thread>
+#include <climits>
+#include <cstdlib>
 
 namespace nemvo::platform {
 
 namespace {
 
-// How long an opener waits for the creator to finish setting an object up.
-constexpr auto SetUpWait = std::chrono::seconds(1);
-constexpr uint32_t ReadyMark = 0x4E4D5631;  // set last, once the object is usable
+// How often a lock waiter looks again without being woken: the longest a
+// holder that died (and so never wakes anyone) can hold it up.
+constexpr auto LockRecheck = std::chrono::milliseconds(10);
 
 std::string PosixName(const std::string& name) { return "/" + name; }
 
-timespec MonotonicDeadline(SharedClock::time_point deadline) {
-  // steady_clock is CLOCK_MONOTONIC on Linux; the shared conditions use it too.
-  auto since = deadline.time_since_epoch();
-  if (since.count() < 0) since = {};
-  auto seconds = std::chrono::duration_cast<std::chrono::seconds>(since);
-  timespec ts;
-  ts.tv_sec = static_cast<time_t>(seconds.count());
-  ts.tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(since - seconds).count());
-  return ts;
+bool LockRange(int fd, short type, size_t byte) {
+  struct flock lock = {};
+  lock.l_type = type;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = static_cast<off_t>(byte);
+  lock.l_len = 1;
+  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
-// A robust, process-shared mutex: a holder that dies hands it on instead of
-// blocking everyone; the data it guarded is validated by its users anyway.
-void InitMutex(pthread_mutex_t* m) {
-  pthread_mutexattr_t attr;
-  pthread_mutexattr_init(&attr);
-  pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-  pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-  pthread_mutex_init(m, &attr);
-  pthread_mutexattr_destroy(&attr);
-}
-
-bool LockMutex(pthread_mutex_t* m, SharedClock::time_point deadline) {
-  timespec ts = MonotonicDeadline(deadline);
-  int rc = pthread_mutex_clocklock(m, CLOCK_MONOTONIC, &ts);
-  if (rc == EOWNERDEAD) {
-    pthread_mutex_consistent(m);
-    rc = 0;
-  }
-  return rc == 0;
-}
-
-// The waiting part of a condition wait; false on time-out or a broken mutex.
-bool WaitCondition(pthread_cond_t* c, pthread_mutex_t* m, SharedClock::time_point deadline) {
-  timespec ts = MonotonicDeadline(deadline);
-  int rc = pthread_cond_timedwait(c, m, &ts);
-  if (rc == EOWNERDEAD) {
-    pthread_mutex_consistent(m);
-    rc = 0;
-  }
-  return rc == 0;
-}
-
-// Maps a segment that the creator fills with a ready mark at offset 0 once
-// `init` has run; an opener waits a bounded time for that mark.
-template <class State, class Init>
-std::unique_ptr<TSharedMemory> MapObject(const std::string& name, Init init) {
-  bool created = false;
-  auto memory = TSharedMemory::CreateOrOpen(name, sizeof(State), created);
-  if (!memory) return nullptr;
-  auto* state = reinterpret_cast<State*>(memory->Data());
-  std::atomic_ref<uint32_t> ready(state->ready);
-  if (created) {
-    init(state);
-    ready.store(ReadyMark, std::memory_order_release);
-    return memory;
-  }
-  const auto deadline = SharedClock::now() + SetUpWait;
-  while (ready.load(std::memory_order_acquire) != ReadyMark) {
-    if (SharedClock::now() >= deadline) {
-      errno = ETIMEDOUT;
-      return nullptr;
+int OpenOrCreate(const std::string& posixName, bool& created) {
+  // The object may vanish between a failed create and the open (someone
+  // removed it): then create it again.
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    int fd = shm_open(posixName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      created = true;
+      // The mode given to shm_open passes through the umask; the channel
+      // must stay open to every account.
+      if (fchmod(fd, 0666) != 0) {
+        const int error = errno;
+        close(fd);
+        shm_unlink(posixName.c_str());
+        errno = error;
+        return -1;
+      }
+      return fd;
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    if (errno != EEXIST) return -1;
+    fd = shm_open(posixName.c_str(), O_RDWR | O_CLOEXEC, 0);
+    if (fd >= 0 || errno != ENOENT) return fd;
   }
-  return memory;
+  return -1;
 }
 
 }  // namespace
-
-struct SharedMutexState {
-  alignas(8) uint32_t ready;
-  pthread_mutex_t mutex;
-};
-
-struct SharedEventState {
-  alignas(8) uint32_t ready;
-  uint32_t isSet;
-  uint64_t generation;
-  pthread_mutex_t mutex;
-  pthread_cond_t changed;
-};
 
 std::unique_ptr<TSharedMemory> TSharedMemory::CreateOrOpen(const std::string& name, size_t size, bool& created) {
   const std::string posixName = PosixName(name);
   created = false;
-  int fd = shm_open(posixName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-  if (fd >= 0) {
-    created = true;
-    // The mode given to shm_open passes through the umask; the channel must
-    // stay open to every account.
-    if (fchmod(fd, 0666) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) {
-      int error = errno;
-      close(fd);
-      shm_unlink(posixName.c_str());
-      errno = error;
-      return nullptr;
-    }
-  } else {
-    if (errno != EEXIST) return nullptr;
-    fd = shm_open(posixName.c_str(), O_RDWR | O_CLOEXEC, 0);
-    if (fd < 0) return nullptr;
-    // The creator may not have sized it yet.
-    const auto deadline = SharedClock::now() + SetUpWait;
-    for (;;) {
-      struct stat st;
-      if (fstat(fd, &st) != 0) {
-        int error = errno;
-        close(fd);
-        errno = error;
-        return nullptr;
-      }
-      if (static_cast<size_t>(st.st_size) >= size) break;
-      if (SharedClock::now() >= deadline) {
-        close(fd);
-        errno = EINVAL;
-        return nullptr;
-      }
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-  }
-  void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  int error = errno;
-  close(fd);
-  if (data == MAP_FAILED) {
+  const int fd = OpenOrCreate(posixName, created);
+  if (fd < 0) return nullptr;
+  auto fail = [&](int error) -> std::unique_ptr<TSharedMemory> {
+    close(fd);
     errno = error;
     return nullptr;
-  }
-  return std::unique_ptr<TSharedMemory>(new TSharedMemory(static_cast<unsigned char*>(data), size));
+  };
+  struct stat st;
+  if (fstat(fd, &st) != 0) return fail(errno);
+  if (!S_ISREG(st.st_mode)) return fail(EINVAL);
+  // A new object has no size yet, nor has one whose creator died before
+  // sizing it: whoever comes first sizes it. Zero bytes are every object's
+  // initial state, so there is nothing else to wait for. Never shrunk: that
+  // would pull the memory from under the processes that use it.
+  if (static_cast<size_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0) return fail(errno);
+  void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  if (data == MAP_FAILED) return fail(errno);
+  return std::unique_ptr<TSharedMemory>(new TSharedMemory(static_cast<unsigned char*>(data), size, fd));
 }
 
-TSharedMemory::~TSharedMemory() { munmap(fData, fSize); }
-
-std::unique_ptr<TSharedMutex> TSharedMutex::CreateOrOpen(const std::string& name) {
-  auto memory = MapObject<SharedMutexState>(name, [](SharedMutexState* s) { InitMutex(&s->mutex); });
-  if (!memory) return nullptr;
-  return std::unique_ptr<TSharedMutex>(new TSharedMutex(std::move(memory)));
+TSharedMemory::~TSharedMemory() {
+  munmap(fData, fSize);
+  close(fFd);  // drops this object's byte locks
 }
 
-TSharedMutex::TSharedMutex(std::unique_ptr<TSharedMemory> memory)
-    : fMemory(std::move(memory)), fState(reinterpret_cast<SharedMutexState*>(fMemory->Data())) {}
-
-bool TSharedMutex::Lock(SharedClock::time_point deadline) { return LockMutex(&fState->mutex, deadline); }
-
-void TSharedMutex::Unlock() { pthread_mutex_unlock(&fState->mutex); }
-
-std::unique_ptr<TSharedEvent> TSharedEvent::CreateOrOpen(const std::string& name, bool initiallySet) {
-  auto memory = MapObject<SharedEventState>(name, [initiallySet](SharedEventState* s) {
-    s->isSet = initiallySet ? 1 : 0;
-    s->generation = 0;
-    InitMutex(&s->mutex);
-    pthread_condattr_t attr;
-    pthread_condattr_init(&attr);
-    pthread_condattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
-    pthread_condattr_setclock(&attr, CLOCK_MONOTONIC);
-    pthread_cond_init(&s->changed, &attr);
-    pthread_condattr_destroy(&attr);
-  });
-  if (!memory) return nullptr;
-  return std::unique_ptr<TSharedEvent>(new TSharedEvent(std::move(memory)));
+uint32_t* TSharedMemory::Word(size_t offset) const {
+  // Offsets are the callers' constants; a wrong one is a programming error.
+  if (offset % 4 != 0 || offset > fSize || fSize - offset < 4) std::abort();
+  return reinterpret_cast<uint32_t*>(fData + offset);
 }
 
-TSharedEvent::TSharedEvent(std::unique_ptr<TSharedMemory> memory)
-    : fMemory(std::move(memory)), fState(reinterpret_cast<SharedEventState*>(fMemory->Data())) {}
+uint32_t TSharedMemory::Load(size_t offset) const {
+  return std::atomic_ref<uint32_t>(*Word(offset)).load(std::memory_order_acquire);
+}
+
+void TSharedMemory::Store(size_t offset, uint32_t value) {
+  std::atomic_ref<uint32_t>(*Word(offset)).store(value, std::memory_order_release);
+}
+
+uint32_t TSharedMemory::Exchange(size_t offset, uint32_t value) {
+  return std::atomic_ref<uint32_t>(*Word(offset)).exchange(value, std::memory_order_acq_rel);
+}
+
+bool TSharedMemory::CompareExchange(size_t offset, uint32_t expected, uint32_t desired) {
+  return std::atomic_ref<uint32_t>(*Word(offset)).compare_exchange_strong(expected, desired, std::memory_order_acq_rel);
+}
+
+uint32_t TSharedMemory::Add(size_t offset, uint32_t delta) {
+  return std::atomic_ref<uint32_t>(*Word(offset)).fetch_add(delta, std::memory_order_acq_rel) + delta;
+}
+
+void TSharedMemory::CopyOut(size_t offset, void* to, size_t length) const {
+  if (offset > fSize || fSize - offset < length) std::abort();
+  auto* out = static_cast<unsigned char*>(to);
+  for (size_t i = 0; i < length; ++i)
+    out[i] = std::atomic_ref<unsigned char>(fData[offset + i]).load(std::memory_order_relaxed);
+}
+
+void TSharedMemory::CopyIn(size_t offset, const void* from, size_t length) {
+  if (offset > fSize || fSize - offset < length) std::abort();
+  const auto* in = static_cast<const unsigned char*>(from);
+  for (size_t i = 0; i < length; ++i)
+    std::atomic_ref<unsigned char>(fData[offset + i]).store(in[i], std::memory_order_relaxed);
+}
+
+bool TSharedMemory::WaitWhile(size_t offset, uint32_t value, SharedClock::time_point deadline) const {
+  uint32_t* word = Word(offset);
+  const auto left = deadline - SharedClock::now();
+  if (left <= SharedClock::duration::zero()) return Load(offset) != value;
+  const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
+  timespec relative;
+  relative.tv_sec = static_cast<time_t>(seconds.count());
+  relative.tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count());
+  // Not FUTEX_PRIVATE: the word is shared with other processes.
+  if (syscall(SYS_futex, word, FUTEX_WAIT, value, &relative, nullptr, 0) == 0) return true;
+  return errno == EAGAIN;  // the word had changed already
+}
+
+void TSharedMemory::WakeAll(size_t offset) const { syscall(SYS_futex, Word(offset), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0); }
+
+bool TSharedMemory::TryLockByte(size_t byte) { return LockRange(fFd, F_WRLCK, byte); }
+
+void TSharedMemory::UnlockByte(size_t byte) { LockRange(fFd, F_UNLCK, byte); }
+
+bool TSharedMemory::ByteLockedElsewhere(size_t byte) const {
+  struct flock lock = {};
+  lock.l_type = F_WRLCK;
+  lock.l_whence = SEEK_SET;
+  lock.l_start = static_cast<off_t>(byte);
+  lock.l_len = 1;
+  if (fcntl(fFd, F_OFD_GETLK, &lock) != 0) return false;
+  return lock.l_type != F_UNLCK;
+}
 
 namespace {
-// Changing an event's state must not wait on a stuck peer for long either.
-constexpr auto EventLockWait = std::chrono::seconds(1);
+constexpr size_t HolderOffset = 0;
+constexpr size_t ReleasesOffset = 4;
+constexpr size_t LockByte = 0;
 }  // namespace
 
-void TSharedEvent::Set() {
-  if (!LockMutex(&fState->mutex, SharedClock::now() + EventLockWait)) return;
-  fState->isSet = 1;
-  ++fState->generation;
-  pthread_cond_broadcast(&fState->changed);
-  pthread_mutex_unlock(&fState->mutex);
-}
-
-void TSharedEvent::Reset() {
-  if (!LockMutex(&fState->mutex, SharedClock::now() + EventLockWait)) return;
-  fState->isSet = 0;
-  pthread_mutex_unlock(&fState->mutex);
-}
-
-bool TSharedEvent::IsSet() { return std::atomic_ref<uint32_t>(fState->isSet).load() != 0; }
-
-uint64_t TSharedEvent::Generation() { return std::atomic_ref<uint64_t>(fState->generation).load(); }
-
-bool TSharedEvent::WaitFor(SharedClock::time_point deadline) {
-  if (!LockMutex(&fState->mutex, deadline)) return false;
-  while (!fState->isSet && WaitCondition(&fState->changed, &fState->mutex, deadline)) {
+SharedLockResult TSharedLock::Lock(SharedClock::time_point deadline) {
+  if (!fLocal.try_lock_until(deadline)) return SharedLockResult::kTimedOut;
+  for (;;) {
+    const uint32_t releases = fMemory.Load(ReleasesOffset);
+    if (fMemory.TryLockByte(LockByte)) {
+      // A live holder clears its mark before it lets go of the byte, so a
+      // mark found now was left by a holder that died (or was written by
+      // somebody who should not have).
+      const uint32_t mark = fMemory.Exchange(HolderOffset, static_cast<uint32_t>(getpid()));
+      return mark == 0 ? SharedLockResult::kLocked : SharedLockResult::kOwnerDied;
+    }
+    const auto now = SharedClock::now();
+    if (now >= deadline) {
+      fLocal.unlock();
+      return SharedLockResult::kTimedOut;
+    }
+    fMemory.WaitWhile(ReleasesOffset, releases, std::min(deadline, now + LockRecheck));
   }
-  bool set = fState->isSet != 0;
-  pthread_mutex_unlock(&fState->mutex);
-  return set;
 }
 
-bool TSharedEvent::WaitAndReset(SharedClock::time_point deadline) {
-  if (!LockMutex(&fState->mutex, deadline)) return false;
-  while (!fState->isSet && WaitCondition(&fState->changed, &fState->mutex, deadline)) {
-  }
-  bool taken = fState->isSet != 0;
-  fState->isSet = 0;
-  pthread_mutex_unlock(&fState->mutex);
-  return taken;
+void TSharedLock::Unlock() {
+  fMemory.Store(HolderOffset, 0);
+  fMemory.UnlockByte(LockByte);
+  fMemory.Add(ReleasesOffset, 1);
+  fMemory.WakeAll(ReleasesOffset);
+  fLocal.unlock();
 }
 
-bool TSharedEvent::WaitForGenerationAfter(uint64_t generation, SharedClock::time_point deadline) {
-  if (!LockMutex(&fState->mutex, deadline)) return false;
-  while (fState->generation == generation && WaitCondition(&fState->changed, &fState->mutex, deadline)) {
-  }
-  bool moved = fState->generation != generation;
-  pthread_mutex_unlock(&fState->mutex);
-  return moved;
-}
-
-std::unique_ptr<TSharedChannel> OpenSharedChannel(const SharedChannelNames& names, size_t memorySize) {
+std::unique_ptr<TSharedChannel> OpenSharedChannel(const SharedChannelNames& names, size_t memorySize,
+                                                  size_t controlSize) {
   auto channel = std::make_unique<TSharedChannel>();
   channel->memory = TSharedMemory::CreateOrOpen(names.memory, memorySize, channel->memoryCreated);
   if (!channel->memory) return nullptr;
-  if (!(channel->mutex = TSharedMutex::CreateOrOpen(names.mutex))) return nullptr;
-  if (!(channel->writeEvent = TSharedEvent::CreateOrOpen(names.writeEvent, false))) return nullptr;
-  if (!(channel->writeFinishedEvent = TSharedEvent::CreateOrOpen(names.writeFinishedEvent, true))) return nullptr;
-  if (!(channel->readEvent = TSharedEvent::CreateOrOpen(names.readEvent, false))) return nullptr;
-  if (!(channel->readFinishedEvent = TSharedEvent::CreateOrOpen(names.readFinishedEvent, false))) return nullptr;
+  bool created = false;
+  for (auto [name, object] : {std::pair{&names.mutex, &channel->mutex}, {&names.writeEvent, &channel->writeEvent},
+                              {&names.writeFinishedEvent, &channel->writeFinishedEvent},
+                              {&names.readEvent, &channel->readEvent},
+                              {&names.readFinishedEvent, &channel->readFinishedEvent}}) {
+    *object = TSharedMemory::CreateOrOpen(*name, controlSize, created);
+    if (!*object) return nullptr;
+  }
   return channel;
 }
 

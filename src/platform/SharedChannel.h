@@ -1,101 +1,131 @@
 #pragma once
-// Named objects shared between processes: memory, a mutex and manual-reset
-// events, all in POSIX shared memory ("/name" under /dev/shm) and created
-// readable and writable by every user, so that a reader run by one account
-// can watch processes run by another. Every wait is bounded: nothing that
-// another process does (or fails to do) can hang the caller.
+// Named objects shared between processes: POSIX shared memory ("/name" under
+// /dev/shm), created readable and writable by every account, so that a
+// reader run by one account can watch processes run by another.
+//
+// Nothing here trusts the other processes. Any of them may die at any moment
+// or be hostile (every account can write these objects), so:
+//  - every wait has a deadline, and signalling never waits at all (a futex
+//    wake on a word of the memory);
+//  - locks are byte-range locks on the object's file that belong to an open
+//    file description (F_OFD_SETLK): the kernel drops them when the holder
+//    dies, and no process ever follows a pointer or index it finds in the
+//    memory (a process-shared pthread mutex keeps its holder's robust-list
+//    pointers inside the shared object and writes through them when it is
+//    unlocked: anyone who can write the object could aim those writes);
+//  - every word is read once, atomically, and its users check it before
+//    they use it.
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace nemvo::platform {
 
 using SharedClock = std::chrono::steady_clock;
 
-// A named shared-memory segment mapped into this process.
+// A named shared-memory segment mapped into this process. It stays open:
+// its file carries the byte-range locks.
 class TSharedMemory {
  public:
-  // Creates the segment (zero-filled) or opens the existing one. Null on
-  // failure, with the reason in LastErrorCode(). `created` tells which.
+  // Creates the segment (zero-filled) or opens the existing one, sizing it
+  // when it is shorter than `size` (its creator may have died before it got
+  // that far). Null on failure, with the reason in LastErrorCode().
+  // `created` tells which.
   static std::unique_ptr<TSharedMemory> CreateOrOpen(const std::string& name, size_t size, bool& created);
   ~TSharedMemory();
   TSharedMemory(const TSharedMemory&) = delete;
   TSharedMemory& operator=(const TSharedMemory&) = delete;
 
-  unsigned char* Data() const { return fData; }
   size_t Size() const { return fSize; }
 
+  // 32-bit words at offsets that are multiples of 4 (fixed by the callers,
+  // never taken from the memory). Loads acquire, stores release.
+  uint32_t Load(size_t offset) const;
+  void Store(size_t offset, uint32_t value);
+  uint32_t Exchange(size_t offset, uint32_t value);
+  // Whether the word held `expected` and now holds `desired`.
+  bool CompareExchange(size_t offset, uint32_t expected, uint32_t desired);
+  // The value after adding `delta`.
+  uint32_t Add(size_t offset, uint32_t delta);
+  // Bytes, copied one by one: the other side may change them meanwhile.
+  void CopyOut(size_t offset, void* to, size_t length) const;
+  void CopyIn(size_t offset, const void* from, size_t length);
+
+  // Waits while the word at `offset` holds `value`, at most until
+  // `deadline`. True when woken or the word had changed already; false on
+  // the deadline or a signal (so that a caller can look at its stop flag).
+  // A wake may be spurious: callers look again.
+  bool WaitWhile(size_t offset, uint32_t value, SharedClock::time_point deadline) const;
+  // Wakes every waiter on the word. Never blocks.
+  void WakeAll(size_t offset) const;
+
+  // Byte-range locks on the segment's file, one byte each, held by this
+  // object (a second object on the same segment, in this process or
+  // another, is somebody else). Whether the byte was free and is now ours.
+  bool TryLockByte(size_t byte);
+  void UnlockByte(size_t byte);
+  // Whether somebody else holds a lock on the byte.
+  bool ByteLockedElsewhere(size_t byte) const;
+
  private:
-  TSharedMemory(unsigned char* data, size_t size) : fData(data), fSize(size) {}
+  TSharedMemory(unsigned char* data, size_t size, int fd) : fData(data), fSize(size), fFd(fd) {}
+  uint32_t* Word(size_t offset) const;
   unsigned char* fData;
   size_t fSize;
+  int fFd;
 };
 
-struct SharedMutexState;
-struct SharedEventState;
+enum class SharedLockResult { kTimedOut, kLocked, kOwnerDied };
 
-// A mutex shared under a name. When a holder dies, the next Lock succeeds.
-class TSharedMutex {
+// A lock shared under a name, robust against holders that die: the holder
+// owns a byte lock on the segment's file (released by the kernel when it
+// dies) and marks the memory while it holds it, so that the next taker sees
+// that its predecessor died holding it (kOwnerDied) and can repair what it
+// guarded. Waiters sleep on a count of releases in the memory and look again
+// every few milliseconds, so a dead holder costs them at most that.
+// Layout: word 0 the holder's mark (0 when free), word 4 the release count.
+class TSharedLock {
  public:
-  static std::unique_ptr<TSharedMutex> CreateOrOpen(const std::string& name);
-  // Whether the mutex was taken before `deadline`.
-  bool Lock(SharedClock::time_point deadline);
+  static constexpr size_t MinimumSize = 8;
+  // `memory` outlives the lock.
+  explicit TSharedLock(TSharedMemory& memory) : fMemory(memory) {}
+  SharedLockResult Lock(SharedClock::time_point deadline);
   void Unlock();
 
  private:
-  explicit TSharedMutex(std::unique_ptr<TSharedMemory> memory);
-  std::unique_ptr<TSharedMemory> fMemory;
-  SharedMutexState* fState;
-};
-
-// A manual-reset event shared under a name. Each Set also advances a
-// generation count, so that a waiter can wait for "set again since I looked"
-// even when the event has stayed set in between.
-class TSharedEvent {
- public:
-  static std::unique_ptr<TSharedEvent> CreateOrOpen(const std::string& name, bool initiallySet);
-  void Set();
-  void Reset();
-  bool IsSet();
-  uint64_t Generation();
-  // Whether the event is set, waiting for it at most until `deadline`.
-  bool WaitFor(SharedClock::time_point deadline);
-  // Whether it was set and this call reset it: of several callers, one wins.
-  bool WaitAndReset(SharedClock::time_point deadline);
-  // Whether the generation moved past `generation` before `deadline`.
-  bool WaitForGenerationAfter(uint64_t generation, SharedClock::time_point deadline);
-
- private:
-  explicit TSharedEvent(std::unique_ptr<TSharedMemory> memory);
-  std::unique_ptr<TSharedMemory> fMemory;
-  SharedEventState* fState;
+  TSharedMemory& fMemory;
+  std::timed_mutex fLocal;  // the byte lock does not keep this process's threads apart
 };
 
 // The names of one channel's objects.
 struct SharedChannelNames {
   std::string memory;
   std::string mutex;
-  std::string writeEvent;          // initially clear
-  std::string writeFinishedEvent;  // initially set
-  std::string readEvent;           // initially clear
-  std::string readFinishedEvent;   // initially clear
+  std::string writeEvent;
+  std::string writeFinishedEvent;
+  std::string readEvent;
+  std::string readFinishedEvent;
 };
 
+// A channel's six objects: the data memory and five control objects of
+// `controlSize` bytes each, whose use is their user's affair.
 struct TSharedChannel {
   std::unique_ptr<TSharedMemory> memory;
   bool memoryCreated = false;
-  std::unique_ptr<TSharedMutex> mutex;
-  std::unique_ptr<TSharedEvent> writeEvent;
-  std::unique_ptr<TSharedEvent> writeFinishedEvent;
-  std::unique_ptr<TSharedEvent> readEvent;
-  std::unique_ptr<TSharedEvent> readFinishedEvent;
+  std::unique_ptr<TSharedMemory> mutex;
+  std::unique_ptr<TSharedMemory> writeEvent;
+  std::unique_ptr<TSharedMemory> writeFinishedEvent;
+  std::unique_ptr<TSharedMemory> readEvent;
+  std::unique_ptr<TSharedMemory> readFinishedEvent;
 };
 
 // Creates or opens all of a channel's objects. Null when any of them fails,
 // with the reason in LastErrorCode().
-std::unique_ptr<TSharedChannel> OpenSharedChannel(const SharedChannelNames& names, size_t memorySize);
+std::unique_ptr<TSharedChannel> OpenSharedChannel(const SharedChannelNames& names, size_t memorySize,
+                                                  size_t controlSize);
 
 // Removes the named objects (for tests and administrators; processes that
 // have them open keep working on the old ones).

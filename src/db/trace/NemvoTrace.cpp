@@ -2,6 +2,7 @@
 // prints every message with its time stamp and category as it arrives, and
 // unregisters when it ends (Ctrl-C, SIGTERM, SIGHUP).
 #include <signal.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -16,7 +17,13 @@ namespace {
 
 volatile sig_atomic_t stopRequested = 0;
 
-void RequestStop(int) { stopRequested = 1; }
+// Every wait below is short and returns on a signal, so the first request
+// ends the program within moments; a second one ends it at once, whatever it
+// is doing (the kernel releases its reader slot either way).
+void RequestStop(int signal) {
+  if (stopRequested) _exit(128 + signal);
+  stopRequested = 1;
+}
 
 void Usage(FILE* out) {
   std::fputs(
@@ -25,8 +32,8 @@ void Usage(FILE* out) {
       "this machine as they happen, until interrupted.\n"
       "  --channel NAME  the channel's name (default: NEMVO_TRACE_CHANNEL or IB.SQL.MONITOR)\n"
       "  --raw           write message texts as they are (ISO-8859-1) instead of UTF-8\n"
-      "  --reset         set the channel's reader counts to 0 and exit: repairs a channel\n"
-      "                  left counting readers that were killed\n",
+      "  --reset         recount the channel's readers and exit (readers and writers also\n"
+      "                  do this by themselves as they go)\n",
       out);
 }
 
@@ -97,15 +104,15 @@ int main(int argc, char** argv) {
 
   try {
     if (reset) {
-      nemvo::TTraceChannel::Open(channelName)->ResetCounts();
-      std::fprintf(stderr, "nemvo-trace: reader counts of %s set to 0\n", channelName.c_str());
+      const int32_t readers = nemvo::TTraceChannel::Open(channelName)->RecountReaders();
+      std::fprintf(stderr, "nemvo-trace: %s has %d registered reader(s)\n", channelName.c_str(), int(readers));
       return 0;
     }
     nemvo::TTraceReader reader(channelName);
     std::fprintf(stderr, "nemvo-trace: watching %s (Ctrl-C ends)\n", channelName.c_str());
     while (!stopRequested) {
       // Short waits, so that a signal ends the loop promptly.
-      auto message = reader.ReadMessage(nemvo::TTraceChannel::Clock::now() + std::chrono::milliseconds(200));
+      auto message = reader.ReadMessage(nemvo::TTraceChannel::Clock::now() + std::chrono::milliseconds(100));
       if (!message) continue;
       std::string text = Printable(message->text, raw);
       while (!text.empty() && text.front() == '\n') text.erase(0, 1);
