@@ -1,17 +1,33 @@
 // Named shared objects: what other processes, alive or dead, can do to them.
+// Threads stand in for other processes where each has its own open object:
+// byte-range locks of different open objects exclude each other as those of
+// different processes do.
 #include "platform/SharedChannel.h"
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <barrier>
+#include <cerrno>
+#include <fstream>
+#include <functional>
 #include <thread>
+#include <vector>
 
 namespace nemvo::platform {
 namespace {
 
 using namespace std::chrono_literals;
+
+constexpr size_t kControlSize = 512;
 
 class SharedChannelTest : public ::testing::Test {
  protected:
@@ -21,80 +37,295 @@ class SharedChannelTest : public ::testing::Test {
     fNames = {base + ".Mem", base + ".Mutex", base + ".W", base + ".WF", base + ".R", base + ".RF"};
   }
   void TearDown() override { RemoveSharedChannel(fNames); }
+
+  std::unique_ptr<TSharedMemory> OpenMutexObject() {
+    bool created = false;
+    return TSharedMemory::CreateOrOpen(fNames.mutex, kControlSize, created);
+  }
+
   SharedChannelNames fNames;
 };
 
+// Whether thread `tid` of this process sleeps in a futex wait: read from the
+// kernel, so that a test knows the waiter blocked instead of guessing.
+bool BlockedInFutex(pid_t tid) {
+  std::ifstream in("/proc/self/task/" + std::to_string(tid) + "/syscall");
+  long number = -1;
+  in >> number;
+  return number == SYS_futex;
+}
+
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::seconds limit = 10s) {
+  const auto deadline = SharedClock::now() + limit;
+  while (!condition()) {
+    if (SharedClock::now() >= deadline) return false;
+    std::this_thread::sleep_for(1ms);
+  }
+  return true;
+}
+
 TEST_F(SharedChannelTest, ObjectsAreOpenToEveryAccountWhateverTheUmask) {
   const mode_t old = umask(077);
-  auto channel = OpenSharedChannel(fNames, 1024);
+  auto channel = OpenSharedChannel(fNames, 1024, kControlSize);
   umask(old);
   ASSERT_TRUE(channel);
   EXPECT_TRUE(channel->memoryCreated);
-  for (const std::string* name : {&fNames.memory, &fNames.mutex, &fNames.writeEvent, &fNames.readFinishedEvent}) {
+  for (const std::string* name : {&fNames.memory, &fNames.mutex, &fNames.writeEvent, &fNames.writeFinishedEvent,
+                                  &fNames.readEvent, &fNames.readFinishedEvent}) {
     struct stat st;
     ASSERT_EQ(stat(("/dev/shm/" + *name).c_str(), &st), 0) << *name;
     EXPECT_EQ(st.st_mode & 0777, 0666u) << *name;
+    EXPECT_EQ(size_t(st.st_size), name == &fNames.memory ? 1024u : kControlSize) << *name;
   }
-  // A second opener shares them: the initial states are the creator's.
-  auto again = OpenSharedChannel(fNames, 1024);
+  // A second opener shares them, and finds what the first one wrote.
+  auto again = OpenSharedChannel(fNames, 1024, kControlSize);
   ASSERT_TRUE(again);
   EXPECT_FALSE(again->memoryCreated);
-  EXPECT_TRUE(again->writeFinishedEvent->IsSet());
-  EXPECT_FALSE(again->writeEvent->IsSet());
-  channel->memory->Data()[5] = 42;
-  EXPECT_EQ(again->memory->Data()[5], 42);
+  channel->memory->Store(1020, 42);
+  channel->readEvent->Store(8, 7);
+  EXPECT_EQ(again->memory->Load(1020), 42u);
+  EXPECT_EQ(again->readEvent->Load(8), 7u);
 }
 
-TEST_F(SharedChannelTest, MutexOfAProcessThatDiedHoldingItIsTakenOver) {
-  auto channel = OpenSharedChannel(fNames, 1024);
-  ASSERT_TRUE(channel);
-  pid_t child = fork();
-  if (child == 0) {
-    auto mine = OpenSharedChannel(fNames, 1024);
-    _exit(mine && mine->mutex->Lock(SharedClock::now() + 1s) ? 0 : 1);  // dies holding it
+TEST_F(SharedChannelTest, ObjectsLeftShortAreSizedByTheNextOpener) {
+  // A creator killed between creating an object and sizing it leaves it
+  // empty; an older program may have made it smaller. Both are usable at
+  // once by whoever comes next, with the bytes already there kept.
+  struct Case {
+    const char* what;
+    size_t sizeLeft;
+  };
+  for (const Case& c : {Case{"empty", 0}, Case{"short", 100}}) {
+    SCOPED_TRACE(c.what);
+    RemoveSharedChannel(fNames);
+    const int fd = shm_open(("/" + fNames.readEvent).c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+    ASSERT_GE(fd, 0);
+    if (c.sizeLeft) {
+      ASSERT_EQ(ftruncate(fd, off_t(c.sizeLeft)), 0);
+      const uint32_t word = 5;
+      ASSERT_EQ(pwrite(fd, &word, 4, 0), 4);
+    }
+    close(fd);
+    auto channel = OpenSharedChannel(fNames, 1024, kControlSize);
+    ASSERT_TRUE(channel);
+    struct stat st;
+    ASSERT_EQ(stat(("/dev/shm/" + fNames.readEvent).c_str(), &st), 0);
+    EXPECT_EQ(size_t(st.st_size), kControlSize);
+    EXPECT_EQ(channel->readEvent->Load(0), c.sizeLeft ? 5u : 0u);
+    channel->readEvent->Store(kControlSize - 4, 1);  // the whole size is usable
   }
-  int status = 0;
-  waitpid(child, &status, 0);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  EXPECT_TRUE(channel->mutex->Lock(SharedClock::now() + 5s));
-  channel->mutex->Unlock();
-}
-
-TEST_F(SharedChannelTest, MutexHeldElsewhereMakesLockGiveUpInTime) {
-  auto channel = OpenSharedChannel(fNames, 1024);
-  ASSERT_TRUE(channel);
-  ASSERT_TRUE(channel->mutex->Lock(SharedClock::now() + 1s));
-  std::thread other([&] { EXPECT_FALSE(channel->mutex->Lock(SharedClock::now() + 50ms)); });
-  other.join();
-  channel->mutex->Unlock();
-}
-
-TEST_F(SharedChannelTest, EventsWakeWaitersAndCountEachSet) {
-  auto channel = OpenSharedChannel(fNames, 1024);
-  ASSERT_TRUE(channel);
-  TSharedEvent& event = *channel->readEvent;
-  EXPECT_FALSE(event.WaitFor(SharedClock::now() + 10ms));
-  const uint64_t before = event.Generation();
-  std::thread setter([&] {
-    std::this_thread::sleep_for(20ms);
-    event.Set();
-    event.Set();  // stays set, and the count still moves
-  });
-  EXPECT_TRUE(event.WaitForGenerationAfter(before, SharedClock::now() + 10s));
-  setter.join();
-  EXPECT_EQ(event.Generation(), before + 2);
-  EXPECT_TRUE(event.WaitFor(SharedClock::now()));
-  // Of two takers of a set event, exactly one wins.
-  EXPECT_TRUE(event.WaitAndReset(SharedClock::now() + 1s));
-  EXPECT_FALSE(event.WaitAndReset(SharedClock::now() + 10ms));
-  EXPECT_FALSE(event.IsSet());
 }
 
 TEST_F(SharedChannelTest, NameThatCannotBeCreatedFailsWithTheSystemError) {
   fNames.memory = "no/such/dir";
   errno = 0;
-  EXPECT_FALSE(OpenSharedChannel(fNames, 1024));
-  EXPECT_NE(errno, 0);
+  EXPECT_FALSE(OpenSharedChannel(fNames, 1024, kControlSize));
+  EXPECT_EQ(errno, EINVAL);
+}
+
+TEST_F(SharedChannelTest, LockKeepsHoldersApart) {
+  // Each thread with its own open object, as separate processes would be;
+  // the counter's increment is a separate load and store, so a lock that
+  // let two in at once would lose increments.
+  constexpr int kThreads = 4, kRounds = 300;
+  auto counter = OpenMutexObject();
+  ASSERT_TRUE(counter);
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t)
+    threads.emplace_back([&] {
+      auto memory = OpenMutexObject();
+      if (!memory) {
+        ++failures;
+        return;
+      }
+      TSharedLock lock(*memory);
+      for (int i = 0; i < kRounds; ++i) {
+        // Nobody dies here: "owner died" would be as wrong as a time-out.
+        const SharedLockResult result = lock.Lock(SharedClock::now() + 10s);
+        if (result != SharedLockResult::kLocked) ++failures;
+        if (result == SharedLockResult::kTimedOut) continue;
+        const uint32_t value = memory->Load(16);
+        std::this_thread::yield();
+        memory->Store(16, value + 1);
+        lock.Unlock();
+      }
+    });
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures, 0);
+  EXPECT_EQ(counter->Load(16), uint32_t(kThreads * kRounds));
+}
+
+TEST_F(SharedChannelTest, OfTakersAtTheSameMomentExactlyOneWins) {
+  constexpr int kTakers = 4;
+  std::vector<std::unique_ptr<TSharedMemory>> memories;
+  for (int t = 0; t < kTakers; ++t) {
+    memories.push_back(OpenMutexObject());
+    ASSERT_TRUE(memories.back());
+  }
+  std::barrier start(kTakers);
+  std::atomic<int> won{0}, lost{0}, done{0};
+  std::vector<std::thread> takers;
+  for (int t = 0; t < kTakers; ++t)
+    takers.emplace_back([&, t] {
+      TSharedLock lock(*memories[size_t(t)]);
+      start.arrive_and_wait();
+      const SharedLockResult result = lock.Lock(SharedClock::now() + 200ms);
+      ++(result == SharedLockResult::kTimedOut ? lost : won);
+      ++done;
+      if (result != SharedLockResult::kTimedOut) {
+        // The winner holds on until every other taker has given up.
+        WaitUntil([&] { return done == kTakers; });
+        lock.Unlock();
+      }
+    });
+  for (auto& t : takers) t.join();
+  EXPECT_EQ(won, 1);
+  EXPECT_EQ(lost, kTakers - 1);
+}
+
+TEST_F(SharedChannelTest, LockHeldElsewhereMakesLockGiveUpAtTheDeadline) {
+  auto holderMemory = OpenMutexObject();
+  auto waiterMemory = OpenMutexObject();
+  ASSERT_TRUE(holderMemory && waiterMemory);
+  TSharedLock holder(*holderMemory), waiter(*waiterMemory);
+  ASSERT_EQ(holder.Lock(SharedClock::now() + 1s), SharedLockResult::kLocked);
+  const auto start = SharedClock::now();
+  EXPECT_EQ(waiter.Lock(start + 50ms), SharedLockResult::kTimedOut);
+  EXPECT_GE(SharedClock::now() - start, 50ms);
+  holder.Unlock();
+  EXPECT_EQ(waiter.Lock(SharedClock::now() + 1s), SharedLockResult::kLocked);
+  waiter.Unlock();
+}
+
+TEST_F(SharedChannelTest, HolderThatDiesHandsTheLockOnAndItsSuccessorIsTold) {
+  // Dies holding it at once, and is killed while a waiter waits: either way
+  // the waiter gets it, learns that its predecessor died, and the next
+  // taker after it finds a clean lock.
+  for (bool killedWhileWaitedFor : {false, true}) {
+    SCOPED_TRACE(killedWhileWaitedFor ? "killed while waited for" : "exits holding it");
+    auto memory = OpenMutexObject();
+    ASSERT_TRUE(memory);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    if (child == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives a test that failed
+      auto mine = OpenMutexObject();
+      TSharedLock lock(*mine);
+      if (lock.Lock(SharedClock::now() + 5s) != SharedLockResult::kLocked) _exit(1);
+      if (write(ready[1], "x", 1) != 1) _exit(1);
+      if (killedWhileWaitedFor) pause();
+      _exit(0);
+    }
+    struct Reap {
+      pid_t pid;
+      ~Reap() {
+        kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+      }
+    } reap{child};
+    char byte;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    close(ready[1]);
+    TSharedLock lock(*memory);
+    if (killedWhileWaitedFor) {
+      std::atomic<pid_t> waiterTid{0};
+      SharedLockResult result = SharedLockResult::kTimedOut;
+      std::thread waiter([&] {
+        waiterTid = static_cast<pid_t>(syscall(SYS_gettid));
+        result = lock.Lock(SharedClock::now() + 30s);
+      });
+      ASSERT_TRUE(WaitUntil([&] { return waiterTid != 0 && BlockedInFutex(waiterTid); }));
+      kill(child, SIGKILL);
+      waiter.join();
+      EXPECT_EQ(result, SharedLockResult::kOwnerDied);
+    } else {
+      int status = 0;
+      waitpid(child, &status, 0);
+      ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      EXPECT_EQ(lock.Lock(SharedClock::now() + 5s), SharedLockResult::kOwnerDied);
+    }
+    lock.Unlock();
+    EXPECT_EQ(lock.Lock(SharedClock::now() + 1s), SharedLockResult::kLocked);
+    lock.Unlock();
+  }
+}
+
+TEST_F(SharedChannelTest, WaiterBlockedOnAWordIsWokenBySignalling) {
+  auto memory = OpenMutexObject();
+  ASSERT_TRUE(memory);
+  // The word moved before the wait: no sleep at all.
+  memory->Store(32, 1);
+  EXPECT_TRUE(memory->WaitWhile(32, 0, SharedClock::now() + 30s));
+  // Nobody signals: the deadline ends the wait.
+  const auto start = SharedClock::now();
+  EXPECT_FALSE(memory->WaitWhile(32, 1, start + 20ms));
+  EXPECT_GE(SharedClock::now() - start, 20ms);
+
+  // A waiter that the kernel shows asleep on the word is woken by the next
+  // change and its wake, long before its deadline.
+  std::atomic<pid_t> tid{0};
+  std::atomic<bool> woken{false}, returned{false};
+  std::thread waiter([&] {
+    tid = static_cast<pid_t>(syscall(SYS_gettid));
+    while (memory->Load(32) == 1)
+      if (memory->WaitWhile(32, 1, SharedClock::now() + 60s)) woken = true;
+    returned = true;
+  });
+  ASSERT_TRUE(WaitUntil([&] { return tid != 0 && BlockedInFutex(tid); }));
+  memory->Store(32, 2);
+  memory->WakeAll(32);
+  const bool inTime = WaitUntil([&] { return returned.load(); });
+  if (!inTime) memory->WakeAll(32);  // let the thread end, then fail
+  waiter.join();
+  EXPECT_TRUE(inTime);
+  EXPECT_TRUE(woken);
+}
+
+void NoOp(int) {}
+
+TEST_F(SharedChannelTest, SignalEndsAWaitEarly) {
+  // So that a program asked to end by a signal need not sit out its wait.
+  struct sigaction action = {}, old = {};
+  action.sa_handler = NoOp;  // no SA_RESTART
+  sigemptyset(&action.sa_mask);
+  ASSERT_EQ(sigaction(SIGUSR1, &action, &old), 0);
+  auto memory = OpenMutexObject();
+  ASSERT_TRUE(memory);
+  std::atomic<pid_t> tid{0};
+  std::atomic<int> result{-1};
+  std::thread waiter([&] {
+    tid = static_cast<pid_t>(syscall(SYS_gettid));
+    result = memory->WaitWhile(40, 0, SharedClock::now() + 60s) ? 1 : 0;
+  });
+  ASSERT_TRUE(WaitUntil([&] { return tid != 0 && BlockedInFutex(tid); }));
+  pthread_kill(waiter.native_handle(), SIGUSR1);
+  const bool inTime = WaitUntil([&] { return result != -1; });
+  if (!inTime) {
+    memory->Store(40, 1);
+    memory->WakeAll(40);
+  }
+  waiter.join();
+  sigaction(SIGUSR1, &old, nullptr);
+  EXPECT_TRUE(inTime);
+  EXPECT_EQ(result, 0);
+}
+
+TEST_F(SharedChannelTest, ByteLocksBelongToTheirObjectAndEndWithIt) {
+  auto first = OpenMutexObject();
+  auto second = OpenMutexObject();
+  ASSERT_TRUE(first && second);
+  ASSERT_TRUE(first->TryLockByte(3));
+  EXPECT_FALSE(first->ByteLockedElsewhere(3));  // its own lock
+  EXPECT_TRUE(second->ByteLockedElsewhere(3));
+  EXPECT_FALSE(second->ByteLockedElsewhere(4));
+  EXPECT_FALSE(second->TryLockByte(3));
+  EXPECT_TRUE(second->TryLockByte(4));
+  first.reset();  // as a process's death closes it
+  EXPECT_FALSE(second->ByteLockedElsewhere(3));
+  EXPECT_TRUE(second->TryLockByte(3));
 }
 
 }  // namespace
