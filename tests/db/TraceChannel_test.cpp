@@ -2,6 +2,9 @@
 // probe as a program that raises database errors. Each test uses a channel
 // of its own, so that nothing else on the machine writes into it.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -42,8 +45,25 @@ class TraceChannelTest : public ::testing::Test {
 
   std::string Probe(const std::vector<std::string>& steps) { return testing::RunChild(NEMVO_BINDING_PROBE, steps, Env()); }
 
+  // The channel's 1024 bytes, as any other program maps them.
+  platform::TSharedMemory& Memory() {
+    if (!fMemory) {
+      bool created = true;
+      fMemory = platform::TSharedMemory::CreateOrOpen(TTraceChannel::ObjectNames(fName).memory, 1024, created);
+      EXPECT_FALSE(created);
+    }
+    return *fMemory;
+  }
+  std::unique_ptr<platform::TSharedMemory> Control(const std::string& name) {
+    bool created = true;
+    auto object = platform::TSharedMemory::CreateOrOpen(name, TTraceChannel::ControlSize, created);
+    EXPECT_FALSE(created);
+    return object;
+  }
+
   std::string fName;
   std::unique_ptr<TTraceChannel> fChannel;
+  std::unique_ptr<platform::TSharedMemory> fMemory;
 };
 
 TEST_F(TraceChannelTest, ReaderInAnotherProcessSeesTracedErrorsUntilItIsInterrupted) {
@@ -88,23 +108,80 @@ TEST_F(TraceChannelTest, NoWriterThreadWithoutAReader) {
   EXPECT_EQ(Probe({"raise-client:17", "threads"}), "EIBClientError 17 0 Faltando nome do Banco de Dados\nthreads 2\n");
 }
 
-TEST_F(TraceChannelTest, ReaderThatDiedRegisteredDoesNotHoldProgramsUp) {
+TEST_F(TraceChannelTest, ReaderKilledWhileRegisteredHoldsNobodyUp) {
+  // Killed as kill -9 or the out-of-memory killer would: registered, and
+  // never unregistered.
   {
-    auto dead = TTraceChannel::Open(fName);
-    ASSERT_TRUE(dead->RegisterReader());
-  }  // gone without unregistering, as after kill -9
+    auto reader = StartReader();
+    reader->Signal(SIGKILL);
+    reader->Finish();
+  }
   ASSERT_EQ(fChannel->MonitorCount(), 1);
-  testing::TChildProcess program(NEMVO_BINDING_PROBE, {"raise-client:17", "raise-client:16", "raise-client:15"}, Env());
-  // Each undelivered message is dropped after about a second and shutdown
-  // waits about a second at most; the guard only catches a hang.
-  ASSERT_TRUE(program.WaitForOutput("aberto\n", 10s));
+  // The program's messages find no live reader: nothing waits for the dead
+  // one (each message would have waited about a second for it), and the
+  // count is put right.
   const auto start = Clock::now();
-  program.Finish();
-  EXPECT_LT(Clock::now() - start, 10s);
-
-  // The administrator's repair.
-  EXPECT_EQ(testing::RunChild(NEMVO_TRACE_TOOL, {"--channel", fName, "--reset"}), "");
+  EXPECT_EQ(Probe({"raise-client:17", "raise-client:16", "raise-client:15", "threads"}),
+            "EIBClientError 17 0 Faltando nome do Banco de Dados\n"
+            "EIBClientError 16 0 N\xE3o \xE9 poss\xEDvel executar opera\xE7\xE3o -- DB est\xE1 atualmente aberto\n"
+            "EIBClientError 15 0 N\xE3o \xE9 poss\xEDvel executar opera\xE7\xE3o -- DB n\xE3o est\xE1 aberto\n"
+            "threads 2\n");
+  EXPECT_LT(Clock::now() - start, 900ms);
   EXPECT_EQ(fChannel->MonitorCount(), 0);
+
+  // The next reader gets the next message.
+  auto next = StartReader();
+  Probe({"raise-client:17"});
+  EXPECT_TRUE(next->WaitForOutput("Faltando", 10s)) << next->Output();
+}
+
+TEST_F(TraceChannelTest, ReaderThatDiesWhileAChunkWaitsForItIsNotWaitedForLonger) {
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t child = fork();
+  if (child == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    auto mine = TTraceChannel::Open(fName);
+    if (!mine->RegisterReader() || write(ready[1], "x", 1) != 1) _exit(1);
+    pause();  // registered, and never reads
+    _exit(0);
+  }
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+  close(ready[1]);
+  std::atomic<bool> returned{false};
+  bool delivered = false;
+  std::thread writer([&] {
+    auto channel = TTraceChannel::Open(fName);
+    delivered = channel->WriteMessage("for the dead", TTraceFlag::tfMisc, 45000, 30s, Clock::now() + 30s);
+    returned = true;
+  });
+  // On offer, waiting for the one reader.
+  const auto until = Clock::now() + 10s;
+  while (fChannel->ReaderCount() != 1 && Clock::now() < until) std::this_thread::sleep_for(1ms);
+  EXPECT_EQ(fChannel->ReaderCount(), 1);
+  std::this_thread::sleep_for(50ms);
+  EXPECT_FALSE(returned);
+  kill(child, SIGKILL);
+  waitpid(child, nullptr, 0);
+  const auto killed = Clock::now();
+  while (!returned && Clock::now() < killed + 10s) std::this_thread::sleep_for(1ms);
+  EXPECT_LT(Clock::now() - killed, 1s);
+  writer.join();
+  EXPECT_TRUE(delivered);  // to every reader still there: none
+}
+
+TEST_F(TraceChannelTest, RecountRepairsTheCounts) {
+  // What --reset does; readers and writers do it as they go too.
+  auto live = StartReader();
+  fChannel->RegisterReader();
+  platform::TSharedMemory& memory = Memory();
+  memory.Store(TTraceChannel::MonitorCountOffset, 17);
+  memory.Store(TTraceChannel::ReaderCountOffset, 5);
+  EXPECT_EQ(testing::RunChild(NEMVO_TRACE_TOOL, {"--channel", fName, "--reset"}), "");
+  EXPECT_EQ(fChannel->MonitorCount(), 2);
+  EXPECT_EQ(fChannel->ReaderCount(), 0);
 }
 
 TEST_F(TraceChannelTest, MessagesOfAnyLengthArriveWhole) {
@@ -133,15 +210,8 @@ TEST_F(TraceChannelTest, MessagesOfAnyLengthArriveWhole) {
 }
 
 TEST_F(TraceChannelTest, MemoryLayoutIsTheSharedOne) {
-  bool created = true;
-  auto memory = platform::TSharedMemory::CreateOrOpen(TTraceChannel::ObjectNames(fName).memory, 1024, created);
-  ASSERT_TRUE(memory);
-  EXPECT_FALSE(created);
-  auto int32At = [&](size_t offset) {
-    int32_t v;
-    std::memcpy(&v, memory->Data() + offset, 4);
-    return v;
-  };
+  platform::TSharedMemory& memory = Memory();
+  auto int32At = [&](size_t offset) { return static_cast<int32_t>(memory.Load(offset)); };
   TTraceReader reader(fName);
   EXPECT_EQ(int32At(1020), 1);  // monitor count
   std::thread writer([&] {
@@ -151,19 +221,84 @@ TEST_F(TraceChannelTest, MemoryLayoutIsTheSharedOne) {
   auto message = reader.ReadMessage(Clock::now() + 10s);
   writer.join();
   ASSERT_TRUE(message);
-  EXPECT_EQ(std::string(reinterpret_cast<char*>(memory->Data()), 5), "hello");
+  char text[5];
+  memory.CopyOut(0, text, 5);
+  EXPECT_EQ(std::string(text, 5), "hello");
   EXPECT_EQ(int32At(1000), 5);
   double stamp;
-  std::memcpy(&stamp, memory->Data() + 1004, 8);
+  memory.CopyOut(1004, &stamp, 8);
   EXPECT_EQ(stamp, 44000.5);
   EXPECT_EQ(int32At(1012), 3);  // tfError
   EXPECT_EQ(int32At(1016), 0);  // every reader has taken it
 
   // Counts that some other program left negative are repaired on open.
-  std::memset(memory->Data() + 1016, 0xFF, 8);
+  memory.Store(1016, 0xFFFFFFFF);
+  memory.Store(1020, 0x80000000);
   TTraceChannel::Open(fName);
   EXPECT_EQ(int32At(1016), 0);
   EXPECT_EQ(int32At(1020), 0);
+}
+
+TEST_F(TraceChannelTest, ReaderTrustsNoLengthFoundInTheMemory) {
+  // Another account offers a "chunk" with a length of its choosing: the
+  // reader takes at most the 1000 bytes of the text field.
+  platform::TSharedMemory& memory = Memory();
+  auto chunkNumber = Control(TTraceChannel::ObjectNames(fName).writeEvent);
+  ASSERT_TRUE(chunkNumber);
+  ASSERT_TRUE(fChannel->RegisterReader());
+  const std::string text(1000, 'g');
+  memory.CopyIn(0, text.data(), text.size());
+  struct Case {
+    uint32_t length;
+    size_t taken;
+  };
+  for (const Case& c : {Case{7, 7}, Case{1000, 1000}, Case{1001, 1000}, Case{0x7FFFFFFF, 1000},
+                        Case{0xFFFFFFFF, 1000}, Case{0, 0}}) {
+    SCOPED_TRACE(c.length);
+    memory.Store(TTraceChannel::LengthOffset, c.length);
+    chunkNumber->Add(0, 1);
+    chunkNumber->WakeAll(0);
+    auto chunk = fChannel->ReadChunk(Clock::now() + 5s);
+    ASSERT_TRUE(chunk);
+    EXPECT_EQ(chunk->text, text.substr(0, c.taken));
+  }
+}
+
+TEST_F(TraceChannelTest, LockHeldForeverOnlyDropsMessages) {
+  // A process of another account takes the lock and never lets go: the
+  // writer gives up at its deadline, the reader at its own, and once the
+  // holder is gone (killed) the channel works again with no repair by hand.
+  TTraceReader reader(fName);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t holder = fork();
+  if (holder == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    bool created = false;
+    auto mutex = platform::TSharedMemory::CreateOrOpen(TTraceChannel::ObjectNames(fName).mutex,
+                                                       TTraceChannel::ControlSize, created);
+    platform::TSharedLock lock(*mutex);
+    if (lock.Lock(Clock::now() + 5s) == platform::SharedLockResult::kTimedOut || write(ready[1], "x", 1) != 1)
+      _exit(1);
+    pause();
+    _exit(0);
+  }
+  char byte;
+  ASSERT_EQ(read(ready[0], &byte, 1), 1);
+  close(ready[0]);
+  close(ready[1]);
+  auto writer = TTraceChannel::Open(fName);
+  auto start = Clock::now();
+  EXPECT_FALSE(writer->WriteMessage("lost", TTraceFlag::tfMisc, 45000, 5s, start + 200ms));
+  EXPECT_LT(Clock::now() - start, 1s);
+  EXPECT_FALSE(reader.ReadMessage(Clock::now() + 50ms));
+  kill(holder, SIGKILL);
+  waitpid(holder, nullptr, 0);
+  std::thread next([&] { EXPECT_TRUE(writer->WriteMessage("after", TTraceFlag::tfMisc, 45001, 5s, Clock::now() + 5s)); });
+  auto message = reader.ReadMessage(Clock::now() + 10s);
+  next.join();
+  ASSERT_TRUE(message);
+  EXPECT_EQ(message->text, "after");
 }
 
 TEST_F(TraceChannelTest, ChannelThatCannotBeCreatedSilencesTracingOnly) {
