@@ -100,8 +100,10 @@ uint64_t TTraceChannel::LiveReaders() const {
   return live;
 }
 
+int32_t TTraceChannel::LiveReaderCount() const { return static_cast<int32_t>(std::popcount(LiveReaders())); }
+
 int32_t TTraceChannel::RepairCounts() {
-  const auto readers = static_cast<int32_t>(std::popcount(LiveReaders()));
+  const int32_t readers = LiveReaderCount();
   StoreCount(MonitorCountOffset, readers);
   StoreCount(ReaderCountOffset, 0);
   return readers;
@@ -181,7 +183,7 @@ bool TTraceChannel::RegisterReader() {
   c.readFinishedEvent->Store(SlotWord(*fSlot), fLastChunk);
   TLock lock(*this, Clock::now() + RegisterLockWait);
   if (lock)
-    StoreCount(MonitorCountOffset, static_cast<int32_t>(std::popcount(LiveReaders())));
+    StoreCount(MonitorCountOffset, LiveReaderCount());
   else
     c.memory->Add(MonitorCountOffset, 1);  // a writer recounts under the lock
   return true;
@@ -196,7 +198,7 @@ void TTraceChannel::UnregisterReader() {
   c.readEvent->Add(TakenCountOffset, 1);
   c.readEvent->WakeAll(TakenCountOffset);
   TLock lock(*this, Clock::now() + UnregisterLockWait);
-  if (lock) StoreCount(MonitorCountOffset, static_cast<int32_t>(std::popcount(LiveReaders())));
+  if (lock) StoreCount(MonitorCountOffset, LiveReaderCount());
 }
 
 std::optional<TTraceChunk> TTraceChannel::ReadChunk(Clock::time_point deadline) {

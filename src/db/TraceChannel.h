@@ -85,6 +85,8 @@ class TTraceChannel {
   // The counts as the memory holds them (see the layout).
   int32_t MonitorCount() const;
   int32_t ReaderCount() const;
+  // The registered readers that are alive, as the kernel knows them.
+  int32_t LiveReaderCount() const;
 
   // Writer side: hands the message over chunk by chunk. Waits for the
   // channel at most `channelWait` and for the readers of each chunk until

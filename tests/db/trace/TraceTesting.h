@@ -1,0 +1,146 @@
+#pragma once
+// What the trace tests share: a channel of the test's own, erroring requests
+// to the real nemvoweb, nemvo-trace readers, and "other accounts" (forked
+// children that drop to the nobody account when the tests run as root).
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "db/ChildProcess.h"
+#include "db/TraceChannel.h"
+#include "main/CGIProcess.h"
+#include "main/SitePages.h"
+#include "platform/SharedChannel.h"
+#include "support/ProgramConfig.h"
+
+namespace nemvo::testing {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+// How long a program may take from its start to its end while trace
+// messages cannot be delivered: the writer gives up within about a second;
+// the rest is room for a loaded (or sanitized) machine.
+inline constexpr auto kExitBound = 3s;
+
+// What the stand-in client library answers to the attach, as the server
+// answers for a database file that is not there.
+inline const std::string kAttachMessages =
+    "I/O error during \"open\" operation for file \"/nonexistent/nemvo-trace.fdb\"|Error while trying to open "
+    "file|No such file or directory";
+inline const std::string kShownMessage =
+    "I/O error during \"open\" operation for file \"/nonexistent/nemvo-trace.fdb\"\r\nError while trying to open "
+    "file\r\nNo such file or directory";
+
+struct TimedRun {
+  CGIRun run;
+  Clock::duration elapsed{};
+};
+
+class TraceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    NEMVO_REQUIRE_WRITABLE_CONFIG();
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    fName = std::string("nemvo-test.") + info->name() + "." + std::to_string(getpid());
+    std::replace(fName.begin(), fName.end(), '/', '_');  // parameterised names
+    fChannel = TTraceChannel::Open(fName);
+    ProgramConfig::WriteSection("DBSuporte=127.0.0.1:/nonexistent/nemvo-trace.fdb\nMainHTML=/nonexistent/main.html\n");
+  }
+  void TearDown() override {
+    fChannel.reset();
+    platform::RemoveSharedChannel(TTraceChannel::ObjectNames(fName));
+  }
+
+  // One erroring request, timed from the program's start to its end.
+  TimedRun ErroringRequest() {
+    const std::string body = "u=nemvo&p=secret";
+    CGIVars vars = Request("POST", "/main", body,
+                           {{"LD_LIBRARY_PATH", NEMVO_STANDIN_CLIENT_DIR},
+                            {"NEMVO_STANDIN_ATTACH_MESSAGES", kAttachMessages},
+                            {"NEMVO_STANDIN_ATTACH_CODE", "335544344"},
+                            {"NEMVO_TRACE_CHANNEL", fName}});
+    const auto start = Clock::now();
+    TimedRun timed{RunCGI(NEMVO_WEB_PROGRAM, vars, body, {.timeout = std::chrono::milliseconds(30000)}), {}};
+    timed.elapsed = Clock::now() - start;
+    return timed;
+  }
+
+  // The answer is the message page, and the program ended by itself.
+  static void ExpectAnswered(const TimedRun& timed) {
+    EXPECT_FALSE(timed.run.timedOut);
+    EXPECT_EQ(timed.run.exitCode, 0);
+    EXPECT_EQ(timed.run.out, Failed(kShownMessage));
+    EXPECT_EQ(timed.run.err, "");
+  }
+
+  // Starts nemvo-trace; with `waitRegistered`, waits until it counts among
+  // the live readers (which no other reader may join or leave meanwhile).
+  std::unique_ptr<TChildProcess> StartReader(bool waitRegistered = true) {
+    const int32_t before = fChannel->LiveReaderCount();
+    auto reader = std::make_unique<TChildProcess>(NEMVO_TRACE_TOOL, std::vector<std::string>{"--channel", fName});
+    if (waitRegistered) {
+      const auto deadline = Clock::now() + 10s;
+      while (fChannel->LiveReaderCount() == before && Clock::now() < deadline) std::this_thread::sleep_for(2ms);
+      EXPECT_EQ(fChannel->LiveReaderCount(), before + 1) << "nemvo-trace did not register";
+    }
+    return reader;
+  }
+
+  // A process of "another account": runs `act` (which must not return while
+  // it should keep going) after dropping to the nobody account when root,
+  // and after `act` signals that it is in place through Ready().
+  class THostile {
+   public:
+    explicit THostile(const std::function<void(const std::function<void()>& ready)>& act) {
+      int pipeFds[2];
+      if (pipe(pipeFds) != 0) throw std::runtime_error("pipe");
+      fPid = fork();
+      if (fPid == 0) {
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        close(pipeFds[0]);
+        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
+        act([&] {
+          if (write(pipeFds[1], "x", 1) != 1) _exit(3);
+        });
+        _exit(0);
+      }
+      close(pipeFds[1]);
+      char byte;
+      fReady = read(pipeFds[0], &byte, 1) == 1;
+      close(pipeFds[0]);
+    }
+    ~THostile() { Kill(); }
+    bool Ready() const { return fReady; }
+    void Kill() {
+      if (fPid > 0) {
+        kill(fPid, SIGKILL);
+        waitpid(fPid, nullptr, 0);
+        fPid = -1;
+      }
+    }
+
+   private:
+    pid_t fPid = -1;
+    bool fReady = false;
+  };
+
+  std::unique_ptr<platform::TSharedMemory> OpenObject(const std::string& name, size_t size) {
+    bool created = false;
+    return platform::TSharedMemory::CreateOrOpen(name, size, created);
+  }
+
+  std::string fName;
+  std::unique_ptr<TTraceChannel> fChannel;
+};
+
+}  // namespace nemvo::testing
