@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the program twice (optimised, and with AddressSanitizer+UBSan) and
 # runs every test in both builds, the black-box tests once more under
-# valgrind, then each fuzz target briefly. Exits non-zero on any failure.
+# valgrind, the trace channel's tests under ThreadSanitizer, then each fuzz
+# target briefly. Exits non-zero on any failure.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -36,6 +37,15 @@ cmake --build build/asan -j"$jobs"
 # same form posts that the curl tests (site_http, which also looks for
 # sanitizer reports in the web server's log) send to the sanitized program.
 (cd build/asan && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j"$jobs" -LE browser) || status=1
+
+# The trace channel's tests once more under ThreadSanitizer: their threads
+# share the channel's memory as processes do (nemvo-trace and the probe
+# they start are built with it too).
+CC=clang CXX=clang++ cmake -S . -B build/tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DNEMVO_SANITIZE_THREAD=ON \
+  -DNEMVO_CONFIG_PATH="$root/build/tsan/test-config/Nemvo.Config" >/dev/null
+cmake --build build/tsan --target test_platform test_db -j"$jobs"
+(cd build/tsan && TSAN_OPTIONS=halt_on_error=1 ctest --output-on-failure --no-tests=error -j"$jobs" \
+  -R '^(SharedChannelTest|TraceChannelTest)[.]') || status=1
 
 # The fuzz targets (fuzz/), built with clang: each over its corpus, then a
 # short fresh run (fuzz/run.sh; about two minutes in all).
