@@ -181,11 +181,12 @@ bool TTraceChannel::RegisterReader() {
   // Chunks on offer before now are not this reader's.
   fLastChunk = c.writeEvent->Load(ChunkNumberOffset);
   c.readFinishedEvent->Store(SlotWord(*fSlot), fLastChunk);
+  // Counted at once, so that writers offer their next message (they find
+  // this reader by its slot); then the count is made exact under the lock,
+  // or else by the next writer.
+  c.memory->Add(MonitorCountOffset, 1);
   TLock lock(*this, Clock::now() + RegisterLockWait);
-  if (lock)
-    StoreCount(MonitorCountOffset, LiveReaderCount());
-  else
-    c.memory->Add(MonitorCountOffset, 1);  // a writer recounts under the lock
+  if (lock) StoreCount(MonitorCountOffset, LiveReaderCount());
   return true;
 }
 

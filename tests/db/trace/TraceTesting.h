@@ -15,11 +15,10 @@
 #include <string>
 #include <thread>
 
-#include "db/ChildProcess.h"
 #include "db/TraceChannel.h"
-#include "main/CGIProcess.h"
-#include "main/SitePages.h"
 #include "platform/SharedChannel.h"
+#include "support/ChildProcess.h"
+#include "support/ExpectedPages.h"
 #include "support/ProgramConfig.h"
 
 namespace nemvo::testing {
@@ -81,17 +80,20 @@ class TraceTest : public ::testing::Test {
     EXPECT_EQ(timed.run.exitCode, 0);
     EXPECT_EQ(timed.run.out, Failed(kShownMessage));
     EXPECT_EQ(timed.run.err, "");
+    EXPECT_TRUE(timed.run.leftBehind.empty());
   }
 
-  // Starts nemvo-trace; with `waitRegistered`, waits until it counts among
-  // the live readers (which no other reader may join or leave meanwhile).
+  // Starts nemvo-trace; with `waitRegistered`, waits until it has a reader
+  // slot (which no other reader may take or leave meanwhile) and writers
+  // see a reader counted.
   std::unique_ptr<TChildProcess> StartReader(bool waitRegistered = true) {
     const int32_t before = fChannel->LiveReaderCount();
     auto reader = std::make_unique<TChildProcess>(NEMVO_TRACE_TOOL, std::vector<std::string>{"--channel", fName});
     if (waitRegistered) {
+      auto registered = [&] { return fChannel->LiveReaderCount() == before + 1 && fChannel->MonitorCount() > 0; };
       const auto deadline = Clock::now() + 10s;
-      while (fChannel->LiveReaderCount() == before && Clock::now() < deadline) std::this_thread::sleep_for(2ms);
-      EXPECT_EQ(fChannel->LiveReaderCount(), before + 1) << "nemvo-trace did not register";
+      while (!registered() && Clock::now() < deadline) std::this_thread::sleep_for(2ms);
+      EXPECT_TRUE(registered()) << "nemvo-trace did not register";
     }
     return reader;
   }
