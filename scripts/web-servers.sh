@@ -14,6 +14,10 @@
 #   web-servers.sh start-site KIND RUN        the README's deployment of the site laid out
 #                                             in RUN (htdocs/, cgi-bin/nemvoweb) on a free
 #                                             port: KIND apache or nginx (with fcgiwrap);
+#                                             nginx-fastcgi, apache-fastcgi or lighttpd-fastcgi
+#                                             (to the FastCGI pool on RUN/pool/nemvoweb.sock,
+#                                             scripts/fastcgi-pool.sh), lighttpd-spawn (lighttpd
+#                                             starting the program as FastCGI itself);
 #                                             its directory is RUN/KIND, its port in RUN/KIND/port
 #   web-servers.sh stop-site KIND RUN         stop what start-site started
 #
@@ -291,6 +295,33 @@ ws_site_config() {
         /usr/lib/cgi-bin "$run/cgi-bin" /run/fcgiwrap.socket "$run/fcgiwrap/fcgiwrap.socket" || return 1
       printf 'root "%s";\ninclude "%s";\n' "$run/htdocs" "$dir/nemvoweb.conf" >"$dir/site.conf"
       ;;
+    nginx-fastcgi)
+      ws_localise "$ws_root/site/nginx/nemvoweb-fastcgi.conf" "$dir/nemvoweb.conf" \
+        /run/nemvoweb/nemvoweb.sock "$run/pool/nemvoweb.sock" || return 1
+      printf 'root "%s";\ninclude "%s";\n' "$run/htdocs" "$dir/nemvoweb.conf" >"$dir/site.conf"
+      ;;
+    apache-fastcgi)
+      ws_localise "$ws_root/site/apache/nemvoweb-fastcgi.conf" "$dir/nemvoweb.conf" \
+        /run/nemvoweb/nemvoweb.sock "$run/pool/nemvoweb.sock" || return 1
+      printf '%s\n' "DocumentRoot \"$run/htdocs\"" "<Directory \"$run/htdocs\">" "    Require all granted" \
+        "</Directory>" "Include \"$dir/nemvoweb.conf\"" >"$dir/site.conf"
+      ;;
+    lighttpd-fastcgi | lighttpd-spawn)
+      # The site's own lighttpd configuration around the README's block; it
+      # serves DIR/htdocs.
+      ln -s "$run/htdocs" "$dir/htdocs"
+      if [ "$kind" = lighttpd-fastcgi ]; then
+        ws_localise "$ws_root/site/lighttpd/nemvoweb-fastcgi.conf" "$dir/nemvoweb.conf" \
+          /run/nemvoweb/nemvoweb.sock "$run/pool/nemvoweb.sock" || return 1
+      else
+        mkdir -p "$dir/sockets"
+        ! ws_is_root || chown "$(ws_user):" "$dir/sockets"
+        ws_localise "$ws_root/site/lighttpd/nemvoweb-fastcgi-spawn.conf" "$dir/nemvoweb.conf" \
+          /run/lighttpd/nemvoweb.sock "$dir/sockets/nemvoweb.sock" \
+          /usr/lib/cgi-bin/nemvoweb "$run/cgi-bin/nemvoweb" || return 1
+      fi
+      printf 'include "%s"\ninclude "%s"\n' "$ws_root/site/lighttpd.conf" "$dir/nemvoweb.conf" >"$dir/site.conf"
+      ;;
     *) ws_die "no README configuration for $kind" ;;
   esac
 }
@@ -303,7 +334,7 @@ ws_fcgiwrap_children() {
 
 ws_stop_site() {
   local kind=$1 run=$2
-  ws_stop "$kind" "$run/$kind"
+  ws_stop "${kind%%-*}" "$run/$kind"
   [ "$kind" != nginx ] || ws_stop fcgiwrap "$run/fcgiwrap"
 }
 
@@ -321,10 +352,16 @@ ws_start_site() {
     ws_start fcgiwrap "$run/fcgiwrap" "$run/fcgiwrap/fcgiwrap.socket" "$(ws_fcgiwrap_children)" || return 1
   fi
   # Another test run may take the port between the choice and the start.
+  # The FastCGI deployments' server is the kind's first word.
   for try in 1 2 3; do
     port=$(ws_free_port) || return 1
     echo "$port" >"$dir/port"
-    ws_start "$kind" "$dir" "$port" "$dir/site.conf" && return 0
+    if [ "$kind" = apache-fastcgi ]; then
+      NEMVO_APACHE_MODULES="${NEMVO_APACHE_MODULES:-} proxy proxy_fcgi" \
+        ws_start apache "$dir" "$port" "$dir/site.conf" && return 0
+    else
+      ws_start "${kind%%-*}" "$dir" "$port" "$dir/site.conf" && return 0
+    fi
   done
   return 1
 }

@@ -9,6 +9,12 @@
 #       configuration, in RUN/apache
 #   site_fixture.sh setup|cleanup nginx    "site_nginx": nginx with the README's
 #       configuration and fcgiwrap, in RUN/nginx and RUN/fcgiwrap
+#   site_fixture.sh setup|cleanup pool     "site_pool": the program as a FastCGI pool
+#       (scripts/fastcgi-pool.sh), in RUN/pool
+#   site_fixture.sh setup|cleanup nginx-fastcgi|apache-fastcgi|lighttpd-fastcgi
+#       the server with the README's configuration for the pool, in RUN/KIND
+#   site_fixture.sh setup|cleanup lighttpd-spawn
+#       lighttpd starting the program itself as FastCGI (bin-path), in RUN/lighttpd-spawn
 #
 # Each server's port is in its directory's "port" file (lighttpd: RUN/port).
 # "cleanup" stops the server again. Needs the Firebird fixture's server,
@@ -75,7 +81,14 @@ cleanup() {
 case ${1:-}/${2:-} in
   setup/) setup ;;
   cleanup/) cleanup ;;
-  setup/apache | setup/nginx) ws_start_site "$2" "$run" ;;
-  cleanup/apache | cleanup/nginx) ws_stop_site "$2" "$run" ;;
-  *) echo "usage: $0 setup|cleanup [apache|nginx]" >&2; exit 2 ;;
+  setup/apache | setup/nginx | setup/*-fastcgi | setup/lighttpd-spawn) ws_start_site "$2" "$run" ;;
+  cleanup/apache | cleanup/nginx | cleanup/*-fastcgi | cleanup/lighttpd-spawn) ws_stop_site "$2" "$run" ;;
+  # The program as a FastCGI pool, run from the site's own copy.
+  setup/pool)
+    "$root/scripts/fastcgi-pool.sh" stop "$run/pool"
+    rm -rf "$run/pool"
+    "$root/scripts/fastcgi-pool.sh" start "$run/cgi-bin/nemvoweb" "$run/pool" 2 ;;
+  cleanup/pool) "$root/scripts/fastcgi-pool.sh" stop "$run/pool" ;;
+  *) echo "usage: $0 setup|cleanup [apache|nginx|pool|nginx-fastcgi|apache-fastcgi|lighttpd-fastcgi|lighttpd-spawn]" >&2
+     exit 2 ;;
 esac

@@ -3,7 +3,10 @@
 # receives byte for byte with what the site must answer.
 #
 # site_server, set before sourcing: the server to talk to, lighttpd (the
-# default), apache or nginx (with fcgiwrap).
+# default), apache or nginx (with fcgiwrap) running the program as CGI, or
+# nginx-fastcgi, apache-fastcgi or lighttpd-fastcgi passing requests to the
+# program's FastCGI pool, or lighttpd-spawn (lighttpd starting the program
+# as FastCGI itself).
 #
 # Environment (set by tests/site/CMakeLists.txt):
 #   NEMVO_SITE_RUN            run directory of the fixture (holds "port")
@@ -29,6 +32,10 @@ case $site_server in
   apache) server_dir=$NEMVO_SITE_RUN/apache; server_logs=("$server_dir/log/error.log") ;;
   nginx) server_dir=$NEMVO_SITE_RUN/nginx
          server_logs=("$server_dir/log/error.log" "$NEMVO_SITE_RUN/fcgiwrap/log/fcgiwrap.log") ;;
+  nginx-fastcgi | apache-fastcgi | lighttpd-fastcgi)
+    server_dir=$NEMVO_SITE_RUN/$site_server
+    server_logs=("$server_dir/log/error.log" "$NEMVO_SITE_RUN/pool/pool.log") ;;
+  lighttpd-spawn) server_dir=$NEMVO_SITE_RUN/$site_server; server_logs=("$server_dir/log/error.log") ;;
   *) echo "site tests: unknown server $site_server" >&2; exit 2 ;;
 esac
 site_port=$(cat "$server_dir/port")
@@ -93,9 +100,11 @@ finish() {
 attachments() { "$NEMVO_FIREBIRD_SCRIPT" attachments "$NEMVO_TEST_DB_PATH"; }
 
 # The program's processes that the server started and that still run (with
-# nginx, fcgiwrap starts them).
+# nginx, fcgiwrap starts them). A FastCGI program's processes serve request
+# after request and are meant to keep running: none count.
 cgi_children() {
   local pid program p
+  case $site_server in *-fastcgi | *-spawn) return 0 ;; esac
   program=$(readlink -f "$NEMVO_SITE_RUN/cgi-bin/nemvoweb")
   if [ "$site_server" = nginx ]; then
     pid=$(ws_pid fcgiwrap "$NEMVO_SITE_RUN/fcgiwrap")
