@@ -32,8 +32,10 @@ start() {
     as=(setpriv --reuid="$(id -u "$user")" --regid="$(id -g "$user")" --clear-groups)
     chown "$user:" "$dir"
   fi
-  # The shell records its own id and becomes the pool.
-  bash -c 'echo $$ >"$1"; shift; exec "$@"' _ "$dir/pool.pid" \
+  # The shell records its own id and becomes the pool; in a session of its
+  # own, so that a terminal's Ctrl-C reaches whoever started it, who then
+  # stops it.
+  setsid bash -c 'echo $$ >"$1"; shift; exec "$@"' _ "$dir/pool.pid" \
     "${as[@]}" "$program" --fastcgi "unix:$dir/nemvoweb.sock" --workers "$workers" \
     </dev/null >>"$dir/pool.log" 2>&1 &
   for i in $(seq 1 100); do

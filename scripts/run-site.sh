@@ -4,8 +4,9 @@
 #   - installs what is missing (scripts/install-deps.sh),
 #   - builds nemvoweb in build/site, configured for the demo,
 #   - starts the Firebird server with a demo database and a demo user,
-#   - starts lighttpd on 127.0.0.1 with the login page, the images and the
-#     program as a CGI,
+#   - starts the program as a FastCGI pool (as the README recommends for
+#     production) and lighttpd on 127.0.0.1 with the login page, the images
+#     and the program's path passed to the pool,
 # then prints the address to open and the demo credentials. Ctrl-C stops
 # what this script started and removes the demo user and database.
 #
@@ -41,6 +42,7 @@ if [ "$(id -u)" -eq 0 ]; then
 fi
 # A server left behind by an earlier run that was killed outright.
 [ ! -d "$run" ] || scripts/site-server.sh stop "$run"
+[ ! -d "$run/pool" ] || scripts/fastcgi-pool.sh stop "$run/pool"
 port_open "$port" && die "127.0.0.1:$port is in use; choose another port with NEMVO_SITE_PORT=..."
 
 say "== Building nemvoweb in $build"
@@ -64,11 +66,13 @@ chmod -R a+rX "$run"
 # From here on, whatever was started is stopped again on the way out.
 fb_started=0
 site_started=0
+pool_started=0
 cleanup() {
   trap - INT TERM EXIT
   say ""
   say "== Stopping the demo site"
   [ $site_started -eq 0 ] || scripts/site-server.sh stop "$run" || true
+  [ $pool_started -eq 0 ] || scripts/fastcgi-pool.sh stop "$run/pool" || true
   if port_open "$NEMVO_FB_PORT"; then
     scripts/firebird.sh drop-user "$demo_user" || true
     scripts/firebird.sh drop-db "$db_path" || true
@@ -90,16 +94,21 @@ scripts/firebird.sh start
 scripts/firebird.sh create-db "$db_path" 3
 scripts/firebird.sh create-user "$demo_user" "$demo_password"
 
+say "== Starting the program's FastCGI pool in $run/pool"
+pool_started=1
+scripts/fastcgi-pool.sh start "$run/cgi-bin/nemvoweb" "$run/pool" 2
+
 say "== Starting lighttpd on 127.0.0.1:$port"
 site_started=1
-scripts/site-server.sh start "$run" "$port" "$run/Nemvo.Config" "$run/templates/main.html"
+NEMVO_SITE_FASTCGI_SOCKET=$run/pool/nemvoweb.sock \
+  scripts/site-server.sh start "$run" "$port" "$run/Nemvo.Config" "$run/templates/main.html"
 
 # One login through the web server, to say at once whether the site works.
 if curl -sf --max-time 20 --data-urlencode "u=$demo_user" --data-urlencode "p=$demo_password" \
     "http://127.0.0.1:$port/cgi-bin/nemvoweb/main" | grep -q 'Painel de administra'; then
   check="a test login with the demo user reached the main page"
 else
-  check="WARNING: a test login with the demo user did not reach the main page (see $run/log/error.log)"
+  check="WARNING: a test login with the demo user did not reach the main page (see $run/log/error.log and $run/pool/pool.log)"
 fi
 
 cat <<MSG
@@ -115,7 +124,7 @@ cat <<MSG
 
 MSG
 
-while scripts/site-server.sh status "$run"; do
+while scripts/site-server.sh status "$run" && scripts/fastcgi-pool.sh pid "$run/pool" >/dev/null; do
   sleep 2
 done
-die "lighttpd stopped unexpectedly (see $run/log/error.log)"
+die "lighttpd or the program's pool stopped unexpectedly (see $run/log/error.log and $run/pool/pool.log)"

@@ -12,6 +12,8 @@
 # (NEMVO_SITE_USER, default www-data) before it runs any CGI program, so that
 # user must be able to read RUNDIR and everything the program reads; this is
 # checked before the server starts. Started as another user, it stays that user.
+# NEMVO_SITE_FASTCGI_SOCKET: the socket of a running FastCGI pool of the
+# program (scripts/fastcgi-pool.sh), which then answers the program's path.
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 site_conf="$(cd "$here/../site" && pwd)/lighttpd.conf"
@@ -45,7 +47,16 @@ start() {
   fi
   # Logs from an earlier run as root must stay writable for the server's user.
   [ "$(id -u)" -ne 0 ] || chown "$(ws_user):" "$run"/log/*.log 2>/dev/null || true
-  ws_start lighttpd "$run" "$port" "$site_conf" || exit 1
+  # With a FastCGI pool's socket named, the program's path goes to the pool
+  # (the README's block for it) instead of a CGI process per request.
+  local conf=$site_conf
+  if [ -n "${NEMVO_SITE_FASTCGI_SOCKET:-}" ]; then
+    ws_localise "$here/../site/lighttpd/nemvoweb-fastcgi.conf" "$run/nemvoweb-fastcgi.conf" \
+      /run/nemvoweb/nemvoweb.sock "$NEMVO_SITE_FASTCGI_SOCKET" || exit 1
+    printf 'include "%s"\ninclude "%s"\n' "$site_conf" "$run/nemvoweb-fastcgi.conf" >"$run/site-fastcgi.conf"
+    conf=$run/site-fastcgi.conf
+  fi
+  ws_start lighttpd "$run" "$port" "$conf" || exit 1
 }
 
 case "${1:-}" in

@@ -97,7 +97,7 @@ int RunPool(const std::vector<std::string>& args) {
     return 1;
   }
   const int workers = options->workers > 0 ? options->workers : platform::ProcessorCount();
-  platform::LogLine(name, "listening on " + options->address + ", " + std::to_string(workers) + " workers" +
+  platform::LogLine(name, "listening on " + options->address + ", " + std::to_string(workers) + (workers == 1 ? " worker" : " workers") +
                               (options->maxRequests > 0
                                    ? ", each replaced after " + std::to_string(options->maxRequests) + " requests"
                                    : ""));

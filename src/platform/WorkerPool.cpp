@@ -51,7 +51,7 @@ class Pool {
       Wait(NextRestart());
       StartDue();
     }
-    Log("asked to end: " + std::to_string(fWorkers.size()) + " workers finish their requests");
+    Log("asked to end: " + std::to_string(fWorkers.size()) + (fWorkers.size() == 1 ? " worker finishes its" : " workers finish their") + " requests");
     for (const auto& [pid, started] : fWorkers) kill(pid, SIGTERM);
     const auto deadline = Clock::now() + fOptions.shutdownTimeout;
     while (!fWorkers.empty() && Clock::now() < deadline) Wait(deadline);

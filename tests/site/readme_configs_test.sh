@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The README's web server sections are the configurations the site tests run:
-# the Apache and nginx blocks are byte for byte the files under site/ that the
-# fixtures install, and every setting of the lighttpd block is in
+# the Apache and nginx blocks, and the FastCGI blocks, are byte for byte the
+# files under site/ that the fixtures install, and every setting of the lighttpd block is in
 # site/lighttpd.conf (which adds the demo's own settings around it).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -21,7 +21,11 @@ block_after() {
   ' "$readme"
 }
 
-for pair in "### Apache:site/apache/nemvoweb.conf" "### nginx with fcgiwrap:site/nginx/nemvoweb.conf"; do
+for pair in "### Apache:site/apache/nemvoweb.conf" "### nginx with fcgiwrap:site/nginx/nemvoweb.conf" \
+  "### nginx with the FastCGI pool:site/nginx/nemvoweb-fastcgi.conf" \
+  "### Apache with the FastCGI pool:site/apache/nemvoweb-fastcgi.conf" \
+  "### lighttpd with the FastCGI pool:site/lighttpd/nemvoweb-fastcgi.conf" \
+  "### lighttpd starting the program itself:site/lighttpd/nemvoweb-fastcgi-spawn.conf"; do
   heading=${pair%%:*} file=${pair#*:}
   if diff <(block_after "$heading") "$root/$file" >/dev/null; then
     ok "README \"$heading\" is $file"
