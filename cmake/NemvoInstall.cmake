@@ -17,7 +17,7 @@ include(GNUInstallDirs)
 # Not below LIBDIR: Debian's CGI directory is /usr/lib/cgi-bin on every
 # architecture, where the web servers' default configurations look.
 set(NEMVO_INSTALL_CGIDIR "lib/cgi-bin" CACHE PATH "Where nemvoweb goes (relative to the prefix)")
-set(NEMVO_FASTCGI_SOCKET "/run/nemvoweb/fastcgi.sock" CACHE STRING
+set(NEMVO_FASTCGI_SOCKET "/run/nemvoweb/nemvoweb.sock" CACHE STRING
     "The FastCGI pool's socket named in the web server snippets")
 option(NEMVO_INSTALL_CONFIG "Install the example configuration as NEMVO_CONFIG_PATH" OFF)
 
@@ -56,7 +56,8 @@ foreach(_page nemvoweb.8 nemvo-trace.1)
   string(REGEX MATCH "[0-9]$" _section "${_page}")
   install(FILES ${CMAKE_BINARY_DIR}/doc/${_page} DESTINATION "${CMAKE_INSTALL_MANDIR}/man${_section}")
 endforeach()
-foreach(_example Nemvo.Config lighttpd.conf apache2.conf nginx.conf)
+foreach(_example Nemvo.Config lighttpd.conf lighttpd-fastcgi.conf apache2.conf apache2-fastcgi.conf
+                 nginx.conf nginx-fastcgi.conf)
   configure_file(doc/examples/${_example}.in ${CMAKE_BINARY_DIR}/doc/examples/${_example} @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/doc/examples/${_example} DESTINATION "${CMAKE_INSTALL_DOCDIR}/examples")
 endforeach()

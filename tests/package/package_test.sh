@@ -70,16 +70,14 @@ stop_process() {
 tmp=""
 reader_pid=""
 service_pid=""
+running_servers=()
 fb_started=0
 cleanup() {
   trap - EXIT INT TERM
   stop_process "$reader_pid"
   stop_process "$service_pid"
-  if [ -n "$tmp" ] && declare -F ws_stop >/dev/null; then
-    ws_stop lighttpd "$tmp/lighttpd" 2>/dev/null
-    ws_stop apache "$tmp/apache" 2>/dev/null
-    ws_stop nginx "$tmp/nginx" 2>/dev/null
-  fi
+  local server
+  for server in "${running_servers[@]}"; do ws_stop $server 2>/dev/null; done
   if [ -e "$marker" ] && installed; then dpkg --purge nemvoweb >/dev/null || say "package test: purge failed"; fi
   rm -f "$marker"
   if [ $fb_started -eq 1 ]; then
@@ -200,14 +198,40 @@ cp -p /etc/nemvo/Nemvo.Config "$tmp/Nemvo.Config.packaged"
 printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\n' "$("$fb" url "$db_path")" "$template" \
   > /etc/nemvo/Nemvo.Config
 
+# The FastCGI service as systemd would start it, without systemd: the
+# socket unit's socket (owner, mode) handed to the service's ExecStart as
+# standard input, as the service's user (spawn-fcgi does exactly that).
+unit_value() { sed -n "s/^$2=//p" "$1" | tail -n1; }
+service_exec=$(unit_value "${units[1]}" ExecStart)
+service_user=$(unit_value "${units[1]}" User)
+socket_path=$(unit_value "${units[0]}" ListenStream)
+check "the service runs the installed program on the socket unit's socket" \
+  [ "$service_exec" = /usr/lib/cgi-bin/nemvoweb -a -n "$socket_path" -a "$(unit_value "${units[1]}" StandardInput)" = socket ]
+fcgi_socket=$tmp/fcgi/nemvoweb.sock
+mkdir -p "$tmp/fcgi"
+chmod 0755 "$tmp/fcgi"
+env NEMVO_TRACE_CHANNEL="$channel" spawn-fcgi -n -s "$fcgi_socket" -M "$(unit_value "${units[0]}" SocketMode)" \
+  -U "$(unit_value "${units[0]}" SocketUser)" -G "$(unit_value "${units[0]}" SocketGroup)" \
+  -u "$service_user" -g "$(unit_value "${units[1]}" Group)" -- $service_exec > "$tmp/fcgi/service.log" 2>&1 8>&- &
+service_pid=$!
+for _ in $(seq 50); do [ -S "$fcgi_socket" ] && break; sleep 0.1; done
+[ -S "$fcgi_socket" ] || { cat "$tmp/fcgi/service.log" >&2; die "the FastCGI service did not start"; }
+
 # The web servers as an administrator would set them up: the installed
-# snippets, the installed login page; only address, port, logs and the trace
-# channel's name (so that this run's channel is its own) are the test's.
-# lighttpd runs on the port the package was built for as the public web
-# server, so the message page's icon and back link lead to it.
+# snippets (the FastCGI ones with this run's socket in place of the unit's)
+# and login page; only address, port, logs and the trace channel's name (so
+# that this run's channel is its own) are the test's. Each is started as
+# the harness does (scripts/web-servers.sh). lighttpd runs on the port the
+# package was built for as the public web server, so that the message page's
+# icon and back link lead to it.
 source "$root/scripts/web-servers.sh"
-mkdir -p "$tmp/lighttpd" "$tmp/apache"
-cat > "$tmp/lighttpd/site.conf" <<EOF
+export NEMVO_APACHE_MODULES="env proxy proxy_fcgi"
+examples=/usr/share/doc/nemvoweb/examples
+
+# site_conf KIND SNIPPET: the test's part of KIND's configuration around SNIPPET.
+site_conf() {
+  case $1 in
+    lighttpd) cat <<EOF ;;
 server.bind = "127.0.0.1"
 server.port = var.site_port
 server.document-root = "/usr/share/nemvoweb/htdocs"
@@ -217,17 +241,19 @@ index-file.names = ( "index.html" )
 mimetype.assign = ( ".html" => "text/html", ".png" => "image/png", ".ico" => "image/x-icon" )
 server.modules += ( "mod_setenv" )
 setenv.add-environment = ( "NEMVO_TRACE_CHANNEL" => "$channel" )
-include "/usr/share/doc/nemvoweb/examples/lighttpd.conf"
+include "$2"
 EOF
-cat > "$tmp/apache/site.conf" <<EOF
+    apache) cat <<EOF ;;
 DocumentRoot "/usr/share/nemvoweb/htdocs"
 <Directory "/usr/share/nemvoweb/htdocs">
     Require all granted
 </Directory>
 SetEnv NEMVO_TRACE_CHANNEL $channel
-Include "/usr/share/doc/nemvoweb/examples/apache2.conf"
+Include "$2"
 EOF
-export NEMVO_APACHE_MODULES="env"
+    nginx) printf 'root /usr/share/nemvoweb/htdocs;\ninclude "%s";\n' "$2" ;;
+  esac
+}
 
 # The installed reader, under yet another account, watches this run's channel.
 setpriv --reuid=nobody --regid="$(id -g nobody)" --init-groups env NEMVO_TRACE_CHANNEL="$channel" \
@@ -245,71 +271,56 @@ post() {
 status_of() { cat "$tmp/$1.status"; }
 is_main() { [ "$(status_of "$1")" = 200 ] && cmp -s "$tmp/$1.body" "$tmp/main.expected"; }
 is_rejected() { [ "$(status_of "$1")" = 200 ] && grep -qaF "$rejected" "$tmp/$1.body"; }
+head -c 70000 /dev/zero | tr '\0' x > "$tmp/big"
 
-# logins KIND URL: the login page, a right and a wrong login and an
-# oversized body through the server at URL.
-logins() {
-  local kind=$1 url=$2 main=$2/cgi-bin/nemvoweb/main
-  curl -s --max-time 10 -o "$tmp/$kind-index.body" "$url/"
-  check "$kind: login page: the installed one" cmp -s "$tmp/$kind-index.body" /usr/share/nemvoweb/htdocs/index.html
-  post "$kind-right" "$main" --data-urlencode "u=$db_user" --data-urlencode "p=$db_password"
-  check "$kind: right login: the template with its transparent tag removed" is_main "$kind-right"
-  post "$kind-wrong" "$main" --data-urlencode "u=$db_user" --data-urlencode "p=not-$db_password"
-  check "$kind: wrong login: the rejection message page" is_rejected "$kind-wrong"
-  check "$kind: wrong login: back link to the public web server the package was built for" \
-    grep -qF "<a href=\"$public\">Voltar</a>" "$tmp/$kind-wrong.body"
-  head -c 70000 /dev/zero | tr '\0' x > "$tmp/big"
-  post "$kind-big" "$main" --data-binary @"$tmp/big"
-  check "$kind: a body above 64 KiB refused (413)" [ "$(status_of "$kind-big")" = 413 ]
+# serve NAME KIND SNIPPET [PORT]: KIND with the installed SNIPPET on PORT (or
+# a free one); the login page, a right and a wrong login, an oversized body.
+serve() {
+  local name=$1 kind=$2 snippet=$examples/$3 port=${4:-} dir=$tmp/$1 url main
+  mkdir -p "$dir"
+  if grep -q "$socket_path" "$snippet"; then
+    ws_localise "$snippet" "$dir/snippet.conf" "$socket_path" "$fcgi_socket" || { fail "$name: snippet"; return; }
+    snippet=$dir/snippet.conf
+  fi
+  site_conf "$kind" "$snippet" > "$dir/site.conf"
+  [ -n "$port" ] || port=$(ws_free_port) || die "no free port"
+  running_servers+=("$kind $dir")
+  ws_start "$kind" "$dir" "$port" "$dir/site.conf" 8>&- || die "$name did not start"
+  url=http://127.0.0.1:$port
+  main=$url/cgi-bin/nemvoweb/main
+  curl -s --max-time 10 -o "$tmp/$name-index.body" "$url/"
+  check "$name: login page: the installed one" cmp -s "$tmp/$name-index.body" /usr/share/nemvoweb/htdocs/index.html
+  post "$name-right" "$main" --data-urlencode "u=$db_user" --data-urlencode "p=$db_password"
+  check "$name: right login: the template with its transparent tag removed" is_main "$name-right"
+  post "$name-wrong" "$main" --data-urlencode "u=$db_user" --data-urlencode "p=not-$db_password"
+  check "$name: wrong login: the rejection message page" is_rejected "$name-wrong"
+  check "$name: wrong login: back link to the public web server the package was built for" \
+    grep -qF "<a href=\"$public\">Voltar</a>" "$tmp/$name-wrong.body"
+  post "$name-big" "$main" --data-binary @"$tmp/big"
+  check "$name: a body above 64 KiB refused (413)" [ "$(status_of "$name-big")" = 413 ]
+  if [ "$url" = "$public" ]; then
+    local icon
+    icon=$(grep -ao 'src="[^"]*warning.png"' "$tmp/$name-wrong.body" | sed 's/^src="//;s/"$//')
+    curl -s --max-time 10 -o "$tmp/icon.body" -w '%{http_code} %{content_type}' "$icon" > "$tmp/icon.status"
+    check "$name: the message page's icon ($icon): the installed image" \
+      eval '[ "$(cat "$tmp/icon.status")" = "200 image/png" ] && cmp -s "$tmp/icon.body" /usr/share/nemvoweb/images/warning.png'
+  fi
+  ws_stop "$kind" "$dir"
 }
+fail() { failed=$((failed + 1)); echo "FAIL $*"; }
 
-ws_start lighttpd "$tmp/lighttpd" "$port" "$tmp/lighttpd/site.conf" 8>&- || die "lighttpd did not start"
-logins lighttpd "$public"
-icon=$(grep -ao 'src="[^"]*warning.png"' "$tmp/lighttpd-wrong.body" | sed 's/^src="//;s/"$//')
-curl -s --max-time 10 -o "$tmp/icon.body" -w '%{http_code} %{content_type}' "$icon" > "$tmp/icon.status" 2>/dev/null
-check "message page's icon ($icon): served from the installed images" \
-  bash -c "[ \"\$(cat '$tmp/icon.status')\" = '200 image/png' ] && cmp -s '$tmp/icon.body' /usr/share/nemvoweb/images/warning.png"
+serve lighttpd-cgi lighttpd lighttpd.conf "$port"
 for _ in $(seq 50); do grep -q 'Usu' "$tmp/trace.out" && break; sleep 0.1; done
 check "nemvo-trace (as nobody) printed the wrong login's database error" \
   grep -q $'Usu\xc3\xa1rio\|user name and password' "$tmp/trace.out"
 stop_process "$reader_pid"
 reader_pid=""
-ws_stop lighttpd "$tmp/lighttpd"
-
-apache_port=$(ws_free_port) || die "no free port"
-ws_start apache "$tmp/apache" "$apache_port" "$tmp/apache/site.conf" 8>&- || die "Apache did not start"
-logins apache "http://127.0.0.1:$apache_port"
-ws_stop apache "$tmp/apache"
-
-# The FastCGI service as systemd would start it, without systemd: the
-# socket unit's socket (owner, mode) handed to the service's ExecStart as
-# standard input, as the service's user (spawn-fcgi does exactly that), with
-# nginx in front set up with the installed snippet, whose socket path must
-# be the socket unit's.
-unit_value() { sed -n "s/^$2=//p" "$1" | tail -n1; }
-service_exec=$(unit_value "${units[1]}" ExecStart)
-service_user=$(unit_value "${units[1]}" User)
-service_group=$(unit_value "${units[1]}" Group)
-socket_path=$(unit_value "${units[0]}" ListenStream)
-socket_mode=$(unit_value "${units[0]}" SocketMode)
-check "the service runs the installed program with the socket unit's socket" \
-  [ "$service_exec" = /usr/lib/cgi-bin/nemvoweb -a -n "$socket_path" -a "$(unit_value "${units[1]}" StandardInput)" = socket ]
-mkdir -p "$tmp/fcgi" "$tmp/nginx"
-chmod 0755 "$tmp/fcgi"
-env NEMVO_TRACE_CHANNEL="$channel" spawn-fcgi -n -s "$tmp/fcgi/fastcgi.sock" -M "$socket_mode" \
-  -U "$(unit_value "${units[0]}" SocketUser)" -G "$(unit_value "${units[0]}" SocketGroup)" \
-  -u "$service_user" -g "$service_group" -- $service_exec > "$tmp/fcgi/service.log" 2>&1 8>&- &
-service_pid=$!
-for _ in $(seq 50); do [ -S "$tmp/fcgi/fastcgi.sock" ] && break; sleep 0.1; done
-ws_localise /usr/share/doc/nemvoweb/examples/nginx.conf "$tmp/nginx/snippet.conf" \
-  "unix:$socket_path;" "unix:$tmp/fcgi/fastcgi.sock;" || die "the nginx snippet does not name $socket_path"
-printf 'root /usr/share/nemvoweb/htdocs;\ninclude "%s";\n' "$tmp/nginx/snippet.conf" > "$tmp/nginx/site.conf"
-nginx_port=$(ws_free_port) || die "no free port"
-ws_start nginx "$tmp/nginx" "$nginx_port" "$tmp/nginx/site.conf" 8>&- || die "nginx did not start"
-logins nginx-fastcgi "http://127.0.0.1:$nginx_port"
-check "FastCGI service: one process served every request, as $service_user" \
+serve apache-cgi apache apache2.conf
+serve lighttpd-fastcgi lighttpd lighttpd-fastcgi.conf "$port"
+serve apache-fastcgi apache apache2-fastcgi.conf
+serve nginx-fastcgi nginx nginx-fastcgi.conf
+check "FastCGI service: one process, as $service_user, answered through every server" \
   [ "$(stat -c %U "/proc/$service_pid" 2>/dev/null)" = "$service_user" ]
-ws_stop nginx "$tmp/nginx"
 kill -TERM "$service_pid" 2>/dev/null
 for _ in $(seq 50); do kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
 check "FastCGI service: ends on SIGTERM" bash -c "! kill -0 $service_pid 2>/dev/null"
