@@ -224,10 +224,14 @@ for size in 65537 1048576; do
   check "a $size-byte body: the program is not started" program_not_opened
   unwatch_program
 done
-padded_login 1048576
+# Without a declared length Apache starts the program and cuts the body at
+# the limit; the answer is the server's all the same.
 watch_program
 request chunked -H "Transfer-Encoding: chunked" --data-binary "@$work/padded.1048576" "$main_url"
 check "a chunked 1 MiB body: $site_server's 413" eval '[ "$status" = 413 ] && ! grep -q "Painel" "$work/chunked.body"'
+[ "$site_server" = apache ] || check "a chunked 1 MiB body: the program is not started" program_not_opened
+unwatch_program
+watch_program
 request small --data-urlencode "u=$NEMVO_TEST_USER" --data-urlencode "p=$NEMVO_TEST_PASSWORD" "$main_url"
 check "the watch sees the program start for a right login" program_opened
 unwatch_program
