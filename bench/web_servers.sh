@@ -4,37 +4,39 @@
 # same program, Firebird server and 100 KiB main-page template:
 #
 #   - latency of a right login: ROUNDS rounds, each one request to every
-#     server in turn (the order rotating), timed by curl from the request to
-#     the last byte of the answer; median and 95th percentile per server;
-#   - requests per second at 8 concurrent clients (wrk), SECONDS per server
-#     in each of 3 rounds, the servers interleaved, the median of the rounds
-#     per server: once with connections kept open from request to request,
+#     deployment in turn (the order rotating), timed by curl from the request
+#     to the last byte of the answer; median and 95th percentile;
+#   - requests per second at 8 concurrent clients (wrk), SECONDS per
+#     deployment in each of 3 rounds, the deployments interleaved, the median
+#     of the rounds: once with connections kept open from request to request,
 #     once with a new connection per request. Any answer other than 200
 #     counts as an error;
 #
-# and the ratios of Apache's and nginx's figures to lighttpd's.
+# and the ratios of each deployment's figures to lighttpd's with the same
+# program.
 #
 #   bench/web_servers.sh [ROUNDS] [SECONDS]     (defaults: 200 rounds, 5 seconds)
 #
-# Builds nemvoweb in build/bench-servers, or runs NEMVO_BENCH_PROGRAM, which
-# must have been built to read build/bench-servers/run/Nemvo.Config (to
-# compare builds: -DNEMVO_CONFIG_PATH=<that path>). Stops and removes
-# everything it started.
+# Builds nemvoweb in build/bench-servers, or runs NEMVO_BENCH_PROGRAM. With
+# NEMVO_BENCH_BASELINE (another build of the program, to compare with), the
+# three deployments run a second time with it, interleaved with the first in
+# every round, as "lighttpd/base" and so on. A program given must have been
+# built to read build/bench-servers/Nemvo.Config (-DNEMVO_CONFIG_PATH=<that
+# path>). Stops and removes everything it started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 rounds=${1:-200}
 seconds=${2:-5}
 build=$root/build/bench-servers
-run=$build/run
-config=$run/Nemvo.Config
+config=$build/Nemvo.Config
 fb=$root/scripts/firebird.sh
 export NEMVO_FB_PORT=${NEMVO_FB_PORT:-3050}
 export NEMVO_FB_LEASE="bench-servers-$$" NEMVO_FB_LEASE_PID=$$
 dbpath=/var/lib/firebird/3.0/data/nemvo-bench/servers.fdb
 user=nemvo_bench_ws
 password=Bench-ws-1
-servers=(lighttpd apache nginx)
+kinds=(lighttpd apache nginx)
 # shellcheck source=../scripts/web-servers.sh
 source scripts/web-servers.sh
 
@@ -53,12 +55,26 @@ else
   program=$build/src/main/nemvoweb
 fi
 
+# The program of each set of deployments, and its run directory.
+sets=(main)
+declare -A set_program=([main]=$program) set_run=([main]=$build/run)
+if [ -n "${NEMVO_BENCH_BASELINE:-}" ]; then
+  sets+=(base)
+  set_program[base]=$NEMVO_BENCH_BASELINE
+  set_run[base]=$build/run-base
+fi
+
+stop_set() {
+  ws_stop_site apache "$1" || true
+  ws_stop_site nginx "$1" || true
+  ws_stop lighttpd "$1" || true
+}
+
 tmp=$(mktemp -d)
 cleanup() {
   trap - EXIT INT TERM
-  ws_stop_site apache "$run" || true
-  ws_stop_site nginx "$run" || true
-  ws_stop lighttpd "$run" || true
+  local set
+  for set in "${sets[@]}"; do stop_set "${set_run[$set]}"; done
   "$fb" drop-db "$dbpath" >/dev/null 2>&1 || true
   "$fb" drop-user "$user" >/dev/null 2>&1 || true
   "$fb" stop || true
@@ -72,37 +88,53 @@ trap 'exit 143' TERM
 "$fb" create-db "$dbpath" 3
 "$fb" create-user "$user" "$password"
 
-ws_stop_site apache "$run"; ws_stop_site nginx "$run"; ws_stop lighttpd "$run"
-rm -rf "$run"
-mkdir -p "$run/htdocs" "$run/cgi-bin"
-cp site/htdocs/index.html "$run/htdocs/"
-install -m 0755 "$program" "$run/cgi-bin/nemvoweb"
-awk -f bench/main_template.awk >"$run/main.html"
-printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\n' "$("$fb" url "$dbpath")" "$run/main.html" >"$config"
-chmod -R a+rX "$run"
+awk -f bench/main_template.awk >"$build/main.html"
+printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\n' "$("$fb" url "$dbpath")" "$build/main.html" >"$config"
+chmod a+r "$config" "$build/main.html"
 
-port_lighttpd=$(ws_free_port)
-ws_start lighttpd "$run" "$port_lighttpd" "$root/site/lighttpd.conf"
-ws_start_site apache "$run"
-ws_start_site nginx "$run"
-port_apache=$(cat "$run/apache/port")
-port_nginx=$(cat "$run/nginx/port")
-url() { local p="port_$1"; echo "http://127.0.0.1:${!p}/cgi-bin/nemvoweb/main"; }
+# Deployments: "KIND" with the program under test, "KIND/base" with the
+# baseline; each one's URL.
+deployments=()
+declare -A url
+for set in "${sets[@]}"; do
+  run=${set_run[$set]}
+  stop_set "$run"
+  rm -rf "$run"
+  mkdir -p "$run/htdocs" "$run/cgi-bin"
+  cp site/htdocs/index.html "$run/htdocs/"
+  install -m 0755 "${set_program[$set]}" "$run/cgi-bin/nemvoweb"
+  chmod -R a+rX "$run"
+  port=$(ws_free_port)
+  ws_start lighttpd "$run" "$port" "$root/site/lighttpd.conf"
+  echo "$port" >"$run/port"
+  ws_start_site apache "$run"
+  ws_start_site nginx "$run"
+  for kind in "${kinds[@]}"; do
+    if [ "$kind" = lighttpd ]; then port=$(cat "$run/port"); else port=$(cat "$run/$kind/port"); fi
+    name=$kind
+    [ "$set" = main ] || name=$kind/$set
+    deployments+=("$name")
+    url[$name]="http://127.0.0.1:$port/cgi-bin/nemvoweb/main"
+  done
+done
+count=${#deployments[@]}
 body="u=$user&p=$password"
+file_of() { echo "${1//\//-}"; }
 
-# The main page each server must give: the template without its tags.
-sed 's/<#[^>]*>//g' "$run/main.html" >"$tmp/main.expected"
-for s in "${servers[@]}"; do
-  curl -s --max-time 30 -o "$tmp/first.$s" --data "$body" "$(url "$s")"
-  cmp -s "$tmp/first.$s" "$tmp/main.expected" || { say "web_servers: $s does not answer the main page"; exit 1; }
+# The main page each deployment must give: the template without its tags.
+sed 's/<#[^>]*>//g' "$build/main.html" >"$tmp/main.expected"
+for d in "${deployments[@]}"; do
+  curl -s --max-time 30 -o "$tmp/first" --data "$body" "${url[$d]}"
+  cmp -s "$tmp/first" "$tmp/main.expected" || { say "web_servers: $d does not answer the main page"; exit 1; }
 done
 
 # --- Latency ------------------------------------------------------------------------
-say "== Latency: $rounds rounds of one right login per server"
+say "== Latency: $rounds rounds of one right login per deployment"
 for i in $(seq 0 $((rounds - 1))); do
-  for j in 0 1 2; do
-    s=${servers[$(((i + j) % 3))]}
-    curl -s --max-time 30 -o /dev/null -w "%{http_code} %{time_total}\n" --data "$body" "$(url "$s")" >>"$tmp/lat.$s"
+  for j in $(seq 0 $((count - 1))); do
+    d=${deployments[$(((i + j) % count))]}
+    curl -s --max-time 30 -o /dev/null -w "%{http_code} %{time_total}\n" --data "$body" "${url[$d]}" \
+      >>"$tmp/lat.$(file_of "$d")"
   done
 done
 
@@ -113,38 +145,42 @@ quantile() {
 }
 
 # --- Throughput -----------------------------------------------------------------------
-say "== Throughput: 8 clients, ${seconds} s per server, 3 rounds"
+say "== Throughput: 8 clients, ${seconds} s per deployment and kind of connection, 3 rounds"
 cat >"$tmp/post.lua" <<EOF
 wrk.method = "POST"
 wrk.body = "$body"
 wrk.headers["Content-Type"] = "application/x-www-form-urlencoded"
 EOF
 for r in 0 1 2; do
-  for j in 0 1 2; do
-    s=${servers[$(((r + j) % 3))]}
-    wrk -t 2 -c 8 -d "${seconds}s" --timeout 30s -s "$tmp/post.lua" "$(url "$s")" >"$tmp/wrk.keep.$s.$r"
-    wrk -t 2 -c 8 -d "${seconds}s" --timeout 30s -s "$tmp/post.lua" -H "Connection: close" "$(url "$s")" \
-      >"$tmp/wrk.close.$s.$r"
+  for j in $(seq 0 $((count - 1))); do
+    d=${deployments[$(((r + j) % count))]}
+    f=$(file_of "$d")
+    wrk -t 2 -c 8 -d "${seconds}s" --timeout 30s -s "$tmp/post.lua" "${url[$d]}" >"$tmp/wrk.keep.$f.$r"
+    wrk -t 2 -c 8 -d "${seconds}s" --timeout 30s -s "$tmp/post.lua" -H "Connection: close" "${url[$d]}" \
+      >"$tmp/wrk.close.$f.$r"
   done
 done
-# rps MODE SERVER: the median of the rounds.
-rps() { awk '/^Requests\/sec:/ { print $2 }' "$tmp"/wrk."$1"."$2".* | sort -n | sed -n 2p; }
+# rps MODE DEPLOYMENT: the median of the rounds.
+rps() { awk '/^Requests\/sec:/ { print $2 }' "$tmp"/wrk."$1"."$(file_of "$2")".* | sort -n | sed -n 2p; }
 wrk_errors() {
   awk '/Non-2xx or 3xx responses:/ { n += $NF } /Socket errors:/ { n += $4 + $6 + $8 + $10 } END { print n + 0 }' \
-    "$tmp"/wrk.*."$1".*
+    "$tmp"/wrk.*."$(file_of "$1")".*
 }
 
 # --- Figures --------------------------------------------------------------------------
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-printf '\n%-9s %9s %8s %7s | %12s %6s | %12s %6s | %6s\n' server "median ms" "p95 ms" ratio \
+printf '\n%-14s %9s %8s %7s | %11s %6s | %11s %6s | %6s\n' deployment "median ms" "p95 ms" ratio \
   "req/s kept" ratio "req/s new" ratio errors
-base_med=$(quantile "$tmp/lat.lighttpd" 0.5)
-for s in "${servers[@]}"; do
-  med=$(quantile "$tmp/lat.$s" 0.5)
-  p95=$(quantile "$tmp/lat.$s" 0.95)
-  errors=$(( $(grep -vc '^200 ' "$tmp/lat.$s" || true) + $(wrk_errors "$s") ))
-  printf '%-9s %9s %8s %7s | %12s %6s | %12s %6s | %6s\n' "$s" "$med" "$p95" "$(ratio "$med" "$base_med")" \
-    "$(rps keep "$s")" "$(ratio "$(rps keep "$s")" "$(rps keep lighttpd)")" \
-    "$(rps close "$s")" "$(ratio "$(rps close "$s")" "$(rps close lighttpd)")" "$errors"
+for d in "${deployments[@]}"; do
+  f=$(file_of "$d")
+  base=lighttpd
+  [[ $d != */* ]] || base=lighttpd/${d#*/}
+  med=$(quantile "$tmp/lat.$f" 0.5)
+  base_med=$(quantile "$tmp/lat.$(file_of "$base")" 0.5)
+  p95=$(quantile "$tmp/lat.$f" 0.95)
+  errors=$(( $(grep -vc '^200 ' "$tmp/lat.$f" || true) + $(wrk_errors "$d") ))
+  printf '%-14s %9s %8s %7s | %11s %6s | %11s %6s | %6s\n' "$d" "$med" "$p95" "$(ratio "$med" "$base_med")" \
+    "$(rps keep "$d")" "$(ratio "$(rps keep "$d")" "$(rps keep "$base")")" \
+    "$(rps close "$d")" "$(ratio "$(rps close "$d")" "$(rps close "$base")")" "$errors"
 done
-printf '\nGoal: Apache and nginx with fcgiwrap within 1.10x of lighttpd'"'"'s median.\n'
+printf '\nGoal: Apache and nginx with fcgiwrap within 1.10x of lighttpd'"'"'s median (ratio: against lighttpd\nwith the same program).\n'
