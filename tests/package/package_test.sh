@@ -176,6 +176,10 @@ check "systemd units installed" [ -e "${units[0]}" -a -e "${units[1]}" ]
 check "systemd-analyze verify passes on the units" systemd-analyze verify --man=no "${units[@]}"
 check "units not enabled on install" \
   bash -c '[ -z "$(find /etc/systemd/system -name "nemvoweb.*" 2>/dev/null)" ]'
+# What deb-systemd-invoke asks before it starts a unit on a machine run by
+# systemd: only an "enabled" one is started.
+check "units not started on install: systemd sees them as not enabled" \
+  bash -c '! systemctl --root=/ is-enabled nemvoweb.socket nemvoweb.service | grep -qx "enabled.*"'
 check "socket handed over as standard input, service runs as www-data" \
   bash -c "grep -qx 'StandardInput=socket' '${units[1]}' && grep -qx 'User=www-data' '${units[1]}'"
 
