@@ -93,7 +93,10 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# A run killed outright left its package behind: that one may go.
+# A run killed outright left its package, files and channel behind: with
+# the lock held, no other run owns them.
+rm -rf /tmp/nemvo-package-test.*
+rm -f /dev/shm/nemvo-package-test-*
 if [ -e "$marker" ] && installed; then
   say "package test: purging the package an earlier run left installed"
   dpkg --purge nemvoweb >/dev/null || die "could not purge the package an earlier run left"
