@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <thread>
 
 namespace nemvo::platform {
 
@@ -164,7 +165,14 @@ constexpr size_t LockByte = 0;
 }  // namespace
 
 SharedLockResult TSharedLock::Lock(SharedClock::time_point deadline) {
-  if (!fLocal.try_lock_until(deadline)) return SharedLockResult::kTimedOut;
+  // Threads of one process that share a lock object take turns here first.
+  // It is never held for long, so looking again every millisecond will do
+  // (and a timed lock of the standard library is one that some thread
+  // checkers cannot follow).
+  while (!fLocal.try_lock()) {
+    if (SharedClock::now() >= deadline) return SharedLockResult::kTimedOut;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
   for (;;) {
     const uint32_t releases = fMemory.Load(ReleasesOffset);
     if (fMemory.TryLockByte(LockByte)) {

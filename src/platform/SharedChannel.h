@@ -97,7 +97,7 @@ class TSharedLock {
 
  private:
   TSharedMemory& fMemory;
-  std::timed_mutex fLocal;  // the byte lock does not keep this process's threads apart
+  std::mutex fLocal;  // the byte lock does not keep this process's threads apart
 };
 
 // The names of one channel's objects.

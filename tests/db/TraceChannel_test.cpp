@@ -3,7 +3,6 @@
 // of its own, so that nothing else on the machine writes into it.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +11,7 @@
 #include <thread>
 
 #include "support/ChildProcess.h"
+#include "support/ForkedProcess.h"
 #include "db/TraceChannel.h"
 #include "db/TraceReader.h"
 #include "platform/SharedChannel.h"
@@ -136,20 +136,13 @@ TEST_F(TraceChannelTest, ReaderKilledWhileRegisteredHoldsNobodyUp) {
 }
 
 TEST_F(TraceChannelTest, ReaderThatDiesWhileAChunkWaitsForItIsNotWaitedForLonger) {
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t child = fork();
-  if (child == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
+  testing::TForkedProcess silent([&](const testing::TForkedProcess::Ready& ready) {
     auto mine = TTraceChannel::Open(fName);
-    if (!mine->RegisterReader() || write(ready[1], "x", 1) != 1) _exit(1);
+    if (!mine->RegisterReader()) _exit(1);
+    ready();
     pause();  // registered, and never reads
-    _exit(0);
-  }
-  char byte;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  close(ready[0]);
-  close(ready[1]);
+  });
+  ASSERT_TRUE(silent.IsReady());
   std::atomic<bool> returned{false};
   bool delivered = false;
   std::thread writer([&] {
@@ -163,8 +156,7 @@ TEST_F(TraceChannelTest, ReaderThatDiesWhileAChunkWaitsForItIsNotWaitedForLonger
   EXPECT_EQ(fChannel->ReaderCount(), 1);
   std::this_thread::sleep_for(50ms);
   EXPECT_FALSE(returned);
-  kill(child, SIGKILL);
-  waitpid(child, nullptr, 0);
+  silent.Kill();
   const auto killed = Clock::now();
   while (!returned && Clock::now() < killed + 10s) std::this_thread::sleep_for(1ms);
   EXPECT_LT(Clock::now() - killed, 1s);
@@ -269,31 +261,24 @@ TEST_F(TraceChannelTest, LockHeldForeverOnlyDropsMessages) {
   // writer gives up at its deadline, the reader at its own, and once the
   // holder is gone (killed) the channel works again with no repair by hand.
   TTraceReader reader(fName);
-  int ready[2];
-  ASSERT_EQ(pipe(ready), 0);
-  const pid_t holder = fork();
-  if (holder == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    bool created = false;
-    auto mutex = platform::TSharedMemory::CreateOrOpen(TTraceChannel::ObjectNames(fName).mutex,
-                                                       TTraceChannel::ControlSize, created);
-    platform::TSharedLock lock(*mutex);
-    if (lock.Lock(Clock::now() + 5s) == platform::SharedLockResult::kTimedOut || write(ready[1], "x", 1) != 1)
-      _exit(1);
-    pause();
-    _exit(0);
-  }
-  char byte;
-  ASSERT_EQ(read(ready[0], &byte, 1), 1);
-  close(ready[0]);
-  close(ready[1]);
+  testing::TForkedProcess holder(
+      [&](const testing::TForkedProcess::Ready& ready) {
+        bool created = false;
+        auto mutex = platform::TSharedMemory::CreateOrOpen(TTraceChannel::ObjectNames(fName).mutex,
+                                                           TTraceChannel::ControlSize, created);
+        platform::TSharedLock lock(*mutex);
+        if (lock.Lock(Clock::now() + 5s) == platform::SharedLockResult::kTimedOut) _exit(1);
+        ready();
+        pause();
+      },
+      testing::TForkedProcess::AsNobody);
+  ASSERT_TRUE(holder.IsReady());
   auto writer = TTraceChannel::Open(fName);
   auto start = Clock::now();
   EXPECT_FALSE(writer->WriteMessage("lost", TTraceFlag::tfMisc, 45000, 5s, start + 200ms));
   EXPECT_LT(Clock::now() - start, 1s);
   EXPECT_FALSE(reader.ReadMessage(Clock::now() + 50ms));
-  kill(holder, SIGKILL);
-  waitpid(holder, nullptr, 0);
+  holder.Kill();
   std::thread next([&] { EXPECT_TRUE(writer->WriteMessage("after", TTraceFlag::tfMisc, 45001, 5s, Clock::now() + 5s)); });
   auto message = reader.ReadMessage(Clock::now() + 10s);
   next.join();

@@ -8,7 +8,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/mman.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -22,8 +21,12 @@
 #include <thread>
 #include <vector>
 
+#include "support/ForkedProcess.h"
+
 namespace nemvo::platform {
 namespace {
+
+using testing::TForkedProcess;
 
 using namespace std::chrono_literals;
 
@@ -206,29 +209,14 @@ TEST_F(SharedChannelTest, HolderThatDiesHandsTheLockOnAndItsSuccessorIsTold) {
     SCOPED_TRACE(killedWhileWaitedFor ? "killed while waited for" : "exits holding it");
     auto memory = OpenMutexObject();
     ASSERT_TRUE(memory);
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    pid_t child = fork();
-    if (child == 0) {
-      prctl(PR_SET_PDEATHSIG, SIGKILL);  // never outlives a test that failed
+    TForkedProcess holder([&](const TForkedProcess::Ready& ready) {
       auto mine = OpenMutexObject();
       TSharedLock lock(*mine);
       if (lock.Lock(SharedClock::now() + 5s) != SharedLockResult::kLocked) _exit(1);
-      if (write(ready[1], "x", 1) != 1) _exit(1);
+      ready();
       if (killedWhileWaitedFor) pause();
-      _exit(0);
-    }
-    struct Reap {
-      pid_t pid;
-      ~Reap() {
-        kill(pid, SIGKILL);
-        waitpid(pid, nullptr, 0);
-      }
-    } reap{child};
-    char byte;
-    ASSERT_EQ(read(ready[0], &byte, 1), 1);
-    close(ready[0]);
-    close(ready[1]);
+    });
+    ASSERT_TRUE(holder.IsReady());
     TSharedLock lock(*memory);
     if (killedWhileWaitedFor) {
       std::atomic<pid_t> waiterTid{0};
@@ -238,12 +226,11 @@ TEST_F(SharedChannelTest, HolderThatDiesHandsTheLockOnAndItsSuccessorIsTold) {
         result = lock.Lock(SharedClock::now() + 30s);
       });
       ASSERT_TRUE(WaitUntil([&] { return waiterTid != 0 && BlockedInFutex(waiterTid); }));
-      kill(child, SIGKILL);
+      holder.Kill();
       waiter.join();
       EXPECT_EQ(result, SharedLockResult::kOwnerDied);
     } else {
-      int status = 0;
-      waitpid(child, &status, 0);
+      const int status = holder.Wait();
       ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
       EXPECT_EQ(lock.Lock(SharedClock::now() + 5s), SharedLockResult::kOwnerDied);
     }

@@ -63,8 +63,9 @@ TEST_P(HostileHolder, ProgramsStillAnswerAndEndInTime) {
   const HolderCase& c = GetParam();
   std::unique_ptr<TChildProcess> reader;
   if (c.readersCanRegister) reader = StartReader();
-  THostile hostile([&](const std::function<void()>& ready) { c.hold(fName, ready); });
-  ASSERT_TRUE(hostile.Ready());
+  TForkedProcess hostile([&](const TForkedProcess::Ready& ready) { c.hold(fName, ready); },
+                         TForkedProcess::AsNobody);
+  ASSERT_TRUE(hostile.IsReady());
   if (!c.readersCanRegister) {
     // No slot left: nemvo-trace says so and ends.
     const std::string out = RunChild(NEMVO_TRACE_TOOL, {"--channel", fName});
@@ -93,7 +94,7 @@ INSTANTIATE_TEST_SUITE_P(Hostile, HostileHolder, ::testing::ValuesIn(kHolders),
 
 TEST_F(TraceTest, ScribblerOverTheChannelCostsNoMoreThanMessages) {
   auto reader = StartReader();
-  THostile scribbler([&](const std::function<void()>& ready) {
+  TForkedProcess scribbler([&](const TForkedProcess::Ready& ready) {
     const auto names = TTraceChannel::ObjectNames(fName);
     std::vector<std::unique_ptr<platform::TSharedMemory>> objects;
     objects.push_back(Object(names.memory, TTraceChannel::MemorySize));
@@ -117,8 +118,8 @@ TEST_F(TraceTest, ScribblerOverTheChannelCostsNoMoreThanMessages) {
         }
       usleep(200);
     }
-  });
-  ASSERT_TRUE(scribbler.Ready());
+  }, TForkedProcess::AsNobody);
+  ASSERT_TRUE(scribbler.IsReady());
   for (int i = 0; i < 5; ++i) {
     TimedRun run = ErroringRequest();
     ExpectAnswered(run);

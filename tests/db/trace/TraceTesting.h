@@ -1,10 +1,8 @@
 #pragma once
 // What the trace tests share: a channel of the test's own, erroring requests
-// to the real nemvoweb, nemvo-trace readers, and "other accounts" (forked
-// children that drop to the nobody account when the tests run as root).
+// to the real nemvoweb, and nemvo-trace readers.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +17,7 @@
 #include "platform/SharedChannel.h"
 #include "support/ChildProcess.h"
 #include "support/ExpectedPages.h"
+#include "support/ForkedProcess.h"
 #include "support/ProgramConfig.h"
 
 namespace nemvo::testing {
@@ -96,49 +95,6 @@ class TraceTest : public ::testing::Test {
       EXPECT_TRUE(registered()) << "nemvo-trace did not register";
     }
     return reader;
-  }
-
-  // A process of "another account": runs `act` (which must not return while
-  // it should keep going) after dropping to the nobody account when root,
-  // and after `act` signals that it is in place through Ready().
-  class THostile {
-   public:
-    explicit THostile(const std::function<void(const std::function<void()>& ready)>& act) {
-      int pipeFds[2];
-      if (pipe(pipeFds) != 0) throw std::runtime_error("pipe");
-      fPid = fork();
-      if (fPid == 0) {
-        prctl(PR_SET_PDEATHSIG, SIGKILL);
-        close(pipeFds[0]);
-        if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(2);
-        act([&] {
-          if (write(pipeFds[1], "x", 1) != 1) _exit(3);
-        });
-        _exit(0);
-      }
-      close(pipeFds[1]);
-      char byte;
-      fReady = read(pipeFds[0], &byte, 1) == 1;
-      close(pipeFds[0]);
-    }
-    ~THostile() { Kill(); }
-    bool Ready() const { return fReady; }
-    void Kill() {
-      if (fPid > 0) {
-        kill(fPid, SIGKILL);
-        waitpid(fPid, nullptr, 0);
-        fPid = -1;
-      }
-    }
-
-   private:
-    pid_t fPid = -1;
-    bool fReady = false;
-  };
-
-  std::unique_ptr<platform::TSharedMemory> OpenObject(const std::string& name, size_t size) {
-    bool created = false;
-    return platform::TSharedMemory::CreateOrOpen(name, size, created);
   }
 
   std::string fName;
