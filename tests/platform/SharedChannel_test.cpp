@@ -224,6 +224,7 @@ TEST_F(SharedChannelTest, HolderThatDiesHandsTheLockOnAndItsSuccessorIsTold) {
       std::thread waiter([&] {
         waiterTid = static_cast<pid_t>(syscall(SYS_gettid));
         result = lock.Lock(SharedClock::now() + 30s);
+        if (result != SharedLockResult::kTimedOut) lock.Unlock();
       });
       ASSERT_TRUE(WaitUntil([&] { return waiterTid != 0 && BlockedInFutex(waiterTid); }));
       holder.Kill();
@@ -233,8 +234,8 @@ TEST_F(SharedChannelTest, HolderThatDiesHandsTheLockOnAndItsSuccessorIsTold) {
       const int status = holder.Wait();
       ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
       EXPECT_EQ(lock.Lock(SharedClock::now() + 5s), SharedLockResult::kOwnerDied);
+      lock.Unlock();
     }
-    lock.Unlock();
     EXPECT_EQ(lock.Lock(SharedClock::now() + 1s), SharedLockResult::kLocked);
     lock.Unlock();
   }
