@@ -48,6 +48,15 @@ constexpr std::string_view PasswordField = "p";
 constexpr std::string_view UserNameParam = "user_name=";
 constexpr std::string_view PasswordParam = "password=";
 
+// A parameter line made with one copy of the value, which a visitor may have
+// made as large as the body.
+std::string ParamLine(std::string_view prefix, std::string_view value) {
+  std::string line;
+  line.reserve(prefix.size() + value.size());
+  line.append(prefix).append(value);
+  return line;
+}
+
 template <class T>
 T& Placed(T* component, const char* name) {
   if (!component) throw EComponentError(Format("Component %s not found", name));
@@ -95,8 +104,8 @@ void TWM1::WM1loginAction(TObject*, TWebRequest& request, TWebResponse& response
     db.SetConnected(false);
     db.SetDatabaseName(config->ReadString(ConfigSection, DBSuporteKey, DefaultDBSuporte()));
     db.Params().Clear();
-    db.Params().Add(std::string(UserNameParam) + ValueOf(request.ContentFieldList(), UserField));
-    db.Params().Add(std::string(PasswordParam) + ValueOf(request.ContentFieldList(), PasswordField));
+    db.Params().Add(ParamLine(UserNameParam, ValueViewOf(request.ContentFieldList(), UserField)));
+    db.Params().Add(ParamLine(PasswordParam, ValueViewOf(request.ContentFieldList(), PasswordField)));
     db.SetConnected(true);
     if (db.Connected()) {
       TPageProducer& producer = Placed(PageProducer1, "PageProducer1");

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <new>
 #include <vector>
 
 #include "base/Component.h"
@@ -25,8 +26,7 @@ constexpr const char* kFieldVariables[rfFieldCount] = {
     "HTTP_COOKIE",          "HTTP_AUTHORIZATION",
 };
 
-// Reads arrive in blocks of this size at most, so memory follows the bytes
-// that actually come, not the length a client claims.
+// Reads arrive in blocks of this size at most.
 constexpr int64_t kReadBlock = 64 * 1024;
 
 TMethodType MethodTypeOf(const std::string& method) {
@@ -84,8 +84,22 @@ int64_t TCGIRequest::ReadBody(char* buffer, int64_t count) { return fSource.Read
 std::string TCGIRequest::ReadBodyText(int64_t count) {
   std::string text;
   if (count <= 0) return text;
+  // Growing the text as bytes arrive would copy it over and over, each time
+  // holding the old and the new copy at once. Once a whole block has come,
+  // the text is reserved at the claimed size: a reservation only maps pages,
+  // and those that no byte reaches stay untouched. A claim that cannot even
+  // be reserved leaves the text to grow after all.
+  text.reserve(size_t(std::min<int64_t>(count, kReadBlock)));
+  bool reserved = count <= kReadBlock;
   std::vector<char> block(size_t(std::min<int64_t>(count, kReadBlock)));
   while (int64_t(text.size()) < count) {
+    if (!reserved && int64_t(text.size()) >= kReadBlock) {
+      reserved = true;
+      try {
+        text.reserve(size_t(count));
+      } catch (const std::bad_alloc&) {
+      }
+    }
     const int64_t want = std::min<int64_t>(count - int64_t(text.size()), int64_t(block.size()));
     const int64_t n = ReadBody(block.data(), want);
     if (n <= 0) break;  // end of input, or a read error: keep what arrived

@@ -17,11 +17,15 @@ class TCGIRequest : public TWebRequest {
   TCGIRequest();
 
   std::string GetStringField(int index) override;
+  const std::string& ContentText() override { return fContent; }
   // -1 when the field is empty or is no HTTP date.
   double GetDateField(int index) override;
   // -1 when the field is empty or no signed 32-bit decimal number.
   int32_t GetIntegerField(int index) override;
   int64_t ReadBody(char* buffer, int64_t count) override;
+  // Reads into one text, reserved at the claimed size once more than a block
+  // has come: the body is held once, and memory in use follows the bytes that
+  // arrive, not the size claimed.
   std::string ReadBodyText(int64_t count) override;
   std::string TranslateURI(const std::string& uri) override;
   int64_t WriteRaw(const char* buffer, int64_t count) override;

@@ -10,9 +10,19 @@ TStringList& TContentParser::ContentFields() {
   fBuilt = true;
   const int32_t length = fRequest.ContentLength();
   if (length > 0) {
-    std::string text = fRequest.Content();
-    if (text.size() < size_t(length)) text += fRequest.ReadBodyText(int64_t(length) - int64_t(text.size()));
-    SplitHTTPFields(CharSet("&"), TCharSet(), text, fContentFields, false);
+    // Split over the stored body itself: a copy would hold the body twice.
+    const std::string& content = fRequest.ContentText();
+    std::string more;
+    if (content.size() < size_t(length)) more = fRequest.ReadBodyText(int64_t(length) - int64_t(content.size()));
+    if (more.empty()) {
+      SplitHTTPFields(CharSet("&"), TCharSet(), content, fContentFields, false);
+    } else {
+      std::string text;
+      text.reserve(content.size() + more.size());
+      text.append(content).append(more);
+      more = std::string();
+      SplitHTTPFields(CharSet("&"), TCharSet(), text, fContentFields, false);
+    }
   }
   return fContentFields;
 }

@@ -113,9 +113,16 @@ void SplitHeaderFields(const TCharSet& separators, const TCharSet& whiteSpace, s
     if (!leadingQuote && at(pos) == '"') ++pos;
     const bool atEnd = at(pos) == 0;
     if (at(start) != 0) {
-      std::string field(text.substr(start, pos - start));
-      if (stripQuotes) field = StripQuotes(field);
-      if (decode) field = URLDecode(field);
+      // Each field is made once, from the text itself: a field may be most of
+      // a large body.
+      const std::string_view raw = text.substr(start, pos - start);
+      std::string field;
+      if (stripQuotes) {
+        field = StripQuotes(raw);
+        if (decode) field = URLDecode(field);
+      } else {
+        field = decode ? URLDecode(raw) : std::string(raw);
+      }
       list.Add(std::move(field));
     }
     if (atEnd) break;
@@ -128,13 +135,15 @@ void SplitHTTPFields(const TCharSet& separators, const TCharSet& whiteSpace, std
   SplitHeaderFields(separators, whiteSpace, text, list, true, stripQuotes);
 }
 
-std::string ValueOf(const TStringList& list, std::string_view name) {
+std::string_view ValueViewOf(const TStringList& list, std::string_view name) {
   for (const std::string& line : list.Lines()) {
     size_t eq = line.find('=');
     if (eq == std::string::npos) continue;
-    if (platform::AnsiSameText(std::string_view(line).substr(0, eq), name)) return line.substr(eq + 1);
+    if (platform::AnsiSameText(std::string_view(line).substr(0, eq), name)) return std::string_view(line).substr(eq + 1);
   }
   return {};
 }
+
+std::string ValueOf(const TStringList& list, std::string_view name) { return std::string(ValueViewOf(list, name)); }
 
 }  // namespace nemvo

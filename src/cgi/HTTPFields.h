@@ -37,5 +37,8 @@ void SplitHTTPFields(const TCharSet& separators, const TCharSet& whiteSpace, std
 // (case folded by the regional settings), or empty. Lines without "=" are
 // passed over; names are not trimmed.
 std::string ValueOf(const TStringList& list, std::string_view name);
+// The same value without a copy: a view into the list's line, valid until
+// the list changes.
+std::string_view ValueViewOf(const TStringList& list, std::string_view name);
 
 }  // namespace nemvo

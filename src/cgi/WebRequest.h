@@ -51,6 +51,10 @@ class TWebRequest {
   std::string PathTranslated() { return GetStringField(rfPathTranslated); }
   std::string ScriptName() { return GetStringField(rfScriptName); }
   std::string Content() { return GetStringField(rfContent); }
+  // The stored body without a copy of it, for readers of a large body; valid
+  // while the request lives. A request class that keeps its body overrides
+  // this; the default keeps one copy of the field.
+  virtual const std::string& ContentText();
   int32_t ContentLength() { return GetIntegerField(rfContentLength); }
 
   // The decoded form fields of the body, built on first use; the same list
@@ -62,6 +66,7 @@ class TWebRequest {
 
  private:
   std::unique_ptr<TAbstractContentParser> fContentParser;
+  std::string fContentText;
 };
 
 }  // namespace nemvo

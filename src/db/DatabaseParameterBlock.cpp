@@ -68,8 +68,8 @@ std::string_view Trim(std::string_view s) {
 
 // An integer as parameter values write them: optional blanks, a sign, then
 // decimal digits or "$"/"0x" and hex digits, within 32 bits.
-int32_t ReadInteger(const std::string& value) {
-  auto fail = [&]() -> int32_t { throw EConvertError(Format("'%s' is not a valid integer value", value)); };
+int32_t ReadInteger(std::string_view value) {
+  auto fail = [&]() -> int32_t { throw EConvertError(Format("'%s' is not a valid integer value", std::string(value))); };
   size_t i = 0;
   while (i < value.size() && value[i] == ' ') ++i;
   bool negative = false;
@@ -119,7 +119,9 @@ std::string BuildParameterBlock(const TStringList& params) {
     size_t eq = line.find('=');
     std::string written = eq == std::string::npos ? std::string() : line.substr(0, eq);
     if (Trim(written).empty()) continue;
-    std::string value = line.substr(eq + 1);
+    // A view: the value may be as large as a request's body, and a text item
+    // longer than its one length byte is refused without being copied.
+    std::string_view value = std::string_view(line).substr(eq + 1);
 
     std::string name = written;
     for (char& c : name)
@@ -138,11 +140,13 @@ std::string BuildParameterBlock(const TStringList& params) {
       case Encoding::Text:
         AppendText(block, code, name, value);
         break;
-      case Encoding::Dialect:
+      case Encoding::Dialect: {
         // The dialect travels as the number itself in the first byte, "3" as 3.
-        if (!value.empty()) value[0] = char(static_cast<unsigned char>(value[0]) - '0');
-        AppendText(block, code, name, value);
+        std::string dialect(value);
+        if (!dialect.empty()) dialect[0] = char(static_cast<unsigned char>(dialect[0]) - '0');
+        AppendText(block, code, name, dialect);
         break;
+      }
       case Encoding::Byte: {
         int32_t n = ReadInteger(value);
         block.push_back(char(code));

@@ -158,7 +158,12 @@ TEST(ValueOf, FirstMatchingNameWins) {
       {"u", "admin"},  {"U", "admin"},   {"p", "s=cr t"}, {"nameonly", ""}, {"missing", ""},
       {"x", ""},       {"y", ""},        {" y", "1"},     {"\xE9T\xC9", "accent"}, {"", ""},
   };
-  for (const auto& c : cases) EXPECT_EQ(ValueOf(list, c.name), c.value) << c.name;
+  for (const auto& c : cases) {
+    EXPECT_EQ(ValueOf(list, c.name), c.value) << c.name;
+    EXPECT_EQ(ValueViewOf(list, c.name), c.value) << c.name;
+  }
+  // The view reads the list's own line.
+  EXPECT_EQ(ValueViewOf(list, "p").data(), list[1].data() + 2);
 }
 
 TEST(ValueOf, EmptyNameMatchesALineStartingWithEquals) {
