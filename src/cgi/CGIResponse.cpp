@@ -3,7 +3,9 @@
 #include <vector>
 
 #include "base/Format.h"
+#include "base/HTMLEscape.h"
 #include "cgi/Cookie.h"
+#include "cgi/HeaderSafeText.h"
 #include "cgi/HTTPDate.h"
 #include "cgi/WebRequest.h"
 
@@ -120,8 +122,10 @@ void TCGIResponse::SetStatusCode(int code) {
 
 std::string TCGIResponse::HeaderText() {
   std::string headers;
+  // Whatever a value holds, it stays on its own line: a module may one day
+  // set one from what a request carries.
   auto line = [&headers](std::string_view format, const std::string& item) {
-    if (!item.empty()) headers += Format(format, item);
+    if (!item.empty()) headers += Format(format, HeaderSafeText(item));
   };
   line("Location: %s\r\n", Location());
   line("Allow: %s\r\n", Allow());
@@ -136,7 +140,7 @@ std::string TCGIResponse::HeaderText() {
     line("WWW-Authenticate: %s\r\n", Format("%s Realm=%s", WWWAuthenticate(), Realm()));
   for (int i = 0; i < CustomHeaders().Count(); ++i) {
     const std::string name = CustomHeaders().Names(i);
-    headers += Format("%s: %s\r\n", name, CustomHeaders().Values(name));
+    headers += Format("%s: %s\r\n", HeaderSafeText(name), HeaderSafeText(CustomHeaders().Values(name)));
   }
   line("Content-Version: %s\r\n", ContentVersion());
   line("Content-Encoding: %s\r\n", ContentEncoding());
@@ -149,7 +153,8 @@ void TCGIResponse::SendResponse() {
   TWebRequest& request = HTTPRequest();
   if (!request.ProtocolVersion().empty()) {
     const std::string status =
-        !ReasonText().empty() && StatusCode() > 0 ? Format("%d %s", StatusCode(), ReasonText()) : "200 OK";
+        !ReasonText().empty() && StatusCode() > 0 ? Format("%d %s", StatusCode(), HeaderSafeText(ReasonText()))
+                                                   : "200 OK";
     std::string headers = HeaderText();
     headers += "Content:\r\n\r\n";
     request.WriteHeaders(StatusCode(), status, headers);
@@ -172,7 +177,7 @@ void TCGIResponse::SendRedirect(const std::string& uri) {
       "<body><h1>Object Moved</h1><hr>\r\n"
       "This Object may be found <a HREF=\"%s\">here.</a><br>\r\n"
       "<br></body></html>\r\n",
-      uri));
+      HTMLEscape(uri)));
   SendResponse();
 }
 

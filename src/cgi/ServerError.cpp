@@ -4,25 +4,14 @@
 #include "base/HTMLEscape.h"
 #include "base/Format.h"
 #include "cgi/ConsoleMode.h"
+#include "cgi/HeaderSafeText.h"
 #include "platform/OutputFile.h"
 
 namespace nemvo {
 
-namespace {
-
-// An operating-system message ends in a line break; a CR or LF inside the
-// status line would end the CGI head early.
-std::string StatusLineText(const std::string& text) {
-  std::string out = text;
-  for (char& c : out)
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  return out;
-}
-
-}  // namespace
-
+// An operating-system message ends in a line break, which would end the head.
 std::string ServerErrorHead(const std::string& message, size_t bodyLength) {
-  return Format("Status: 500 %s\r\nContent-Type: text/html\r\nContent-Length: %d\r\n\r\n", StatusLineText(message),
+  return Format("Status: 500 %s\r\nContent-Type: text/html\r\nContent-Length: %d\r\n\r\n", HeaderSafeText(message),
                 bodyLength);
 }
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "base/Exception.h"
 #include "cgi/Cookie.h"
 #include "cgi/HTTPDate.h"
@@ -104,6 +106,68 @@ TEST(CGIResponse, SendWritesTheHeadAsTheFieldsSay) {
   }
 }
 
+// Every text that goes into the head keeps to its own line: CR, LF and the
+// other control bytes become blanks, so no value adds a header or ends the
+// head early. Bytes above 127 stay.
+TEST(CGIResponse, ControlBytesInHeadValuesBecomeBlanks) {
+  const std::string evil = "a\r\nX-Evil: 1\r\n\r\n<b>\t\x01\x7F\xE9";
+  const std::string safe = "a  X-Evil: 1    <b>   \xE9";
+  struct Case {
+    const char* name;
+    std::function<void(TCGIResponse&)> fill;
+    std::string line;
+  };
+  const Case cases[] = {
+      {"Location", [&](TCGIResponse& r) { r.SetLocation(evil); }, "Location: " + safe},
+      {"Allow", [&](TCGIResponse& r) { r.SetAllow(evil); }, "Allow: " + safe},
+      {"Derived-From", [&](TCGIResponse& r) { r.SetDerivedFrom(evil); }, "Derived-From: " + safe},
+      {"Title", [&](TCGIResponse& r) { r.SetTitle(evil); }, "Title: " + safe},
+      {"WWW-Authenticate", [&](TCGIResponse& r) { r.SetWWWAuthenticate(evil); }, "WWW-Authenticate: " + safe},
+      {"Realm", [&](TCGIResponse& r) { r.SetWWWAuthenticate("Basic"); r.SetRealm(evil); },
+       "WWW-Authenticate: Basic Realm=" + safe},
+      {"Content-Version", [&](TCGIResponse& r) { r.SetContentVersion(evil); }, "Content-Version: " + safe},
+      {"Content-Encoding", [&](TCGIResponse& r) { r.SetContentEncoding(evil); }, "Content-Encoding: " + safe},
+      {"Content-Type", [&](TCGIResponse& r) { r.SetContentType(evil); }, "Content-Type: " + safe},
+      {"custom header value", [&](TCGIResponse& r) { r.CustomHeaders().Add("X-A=" + evil); }, "X-A: " + safe},
+      {"custom header name", [&](TCGIResponse& r) { r.CustomHeaders().Add("X\rY\nZ=1"); }, "X Y Z: 1"},
+      {"cookie path and domain",
+       [&](TCGIResponse& r) {
+         TCookie& c = r.Cookies().Add();
+         c.Name = "n";
+         c.Value = "v";
+         c.Domain = "d\r\nX: 1";
+         c.Path = "/\n";
+       },
+       "Set-Cookie: n=v; domain=d  X: 1; path=/ "},
+  };
+  for (const auto& c : cases) {
+    HTTPRequest request;
+    TCGIResponse response(request);
+    c.fill(response);
+    response.SendResponse();
+    ASSERT_EQ(request.fWrites.size(), 1u) << c.name;
+    const std::string& head = request.fWrites[0];
+    EXPECT_NE(head.find("\r\n" + c.line + "\r\n"), std::string::npos) << c.name << ": " << head;
+    // The only line breaks are the ones that end lines, and one empty line ends the head.
+    EXPECT_EQ(head.find("\r\n\r\n"), head.size() - 4) << c.name;
+    for (size_t i = 0; i < head.size(); ++i) {
+      const unsigned char b = static_cast<unsigned char>(head[i]);
+      if (b == '\r') EXPECT_EQ(head[i + 1], '\n') << c.name;
+      else if (b == '\n') EXPECT_EQ(head[i - 1], '\r') << c.name;
+      else EXPECT_FALSE(b < 0x20 || b == 0x7F) << c.name << " at " << i;
+    }
+  }
+}
+
+TEST(CGIResponse, ReasonTextStaysOnTheStatusLine) {
+  HTTPRequest request;
+  TCGIResponse response(request);
+  response.SetStatusCode(404);
+  response.SetReasonText("Gone\r\nX-Evil: 1");
+  response.SendResponse();
+  EXPECT_EQ(request.fWrites, (Writes{"Status: 404 Gone  X-Evil: 1\r\nContent-Type: text/html\r\nContent:\r\n\r\n"}));
+}
+
 TEST(CGIResponse, WithoutProtocolVersionOnlyTheBodyIsWritten) {
   TStubRequest request;
   TCGIResponse response(request);
@@ -162,6 +226,23 @@ TEST(CGIResponse, SendRedirect) {
   EXPECT_EQ(request.fWrites, (Writes{"Status: 302 Moved Temporarily\r\nLocation: /x\r\nContent-Type: text/html\r\n"
                                      "Content-Length: " + std::to_string(page.size()) + "\r\nContent:\r\n\r\n",
                                      page}));
+}
+
+// The page shows the address as text of the link, escaped; the Location
+// header carries it as it is, control bytes blanked.
+TEST(CGIResponse, SendRedirectEscapesTheAddressInItsPage) {
+  HTTPRequest request;
+  TCGIResponse response(request);
+  response.SendRedirect("/a?b=1&c=\"><script>x</script>\r\n");
+  const std::string page =
+      "<html><title>Document Moved 302</title>\r\n<body><h1>Object Moved</h1><hr>\r\n"
+      "This Object may be found <a HREF=\"/a?b=1&amp;c=&quot;&gt;&lt;script&gt;x&lt;/script&gt;\r\n\">here.</a>"
+      "<br>\r\n<br></body></html>\r\n";
+  EXPECT_EQ(request.fWrites,
+            (Writes{"Status: 302 Moved Temporarily\r\nLocation: /a?b=1&c=\"><script>x</script>  \r\n"
+                    "Content-Type: text/html\r\nContent-Length: " + std::to_string(page.size()) + "\r\nContent:\r\n\r\n",
+                    page}));
+  EXPECT_EQ(response.Location(), "/a?b=1&c=\"><script>x</script>\r\n");
 }
 
 // A stream that counts its reads and tells when it is freed.
