@@ -63,9 +63,17 @@ bool TCustomWebDispatcher::RouteRequest(TWebRequest& request, TWebResponse& resp
   }
   TWebActionItem* defaultAction = nullptr;
   for (int i = 0; !result && i < fActions->Count(); ++i) {
-    TWebActionItem& action = fActions->Items(i);
-    result = action.TryAction(request, response, false);
-    if (action.Default()) defaultAction = &action;
+    TWebActionItem* action = &fActions->Items(i);
+    result = action->TryAction(request, response, false);
+    // The handler may have deleted actions, this one among them: find it
+    // again before reading it, and go on with the action that now follows.
+    const int index = fActions->IndexOf(action);
+    if (index < 0) {
+      --i;
+      continue;
+    }
+    i = index;
+    if (action->Default()) defaultAction = action;
   }
   // A handler may have deleted the action meanwhile.
   if (!result && defaultAction && fActions->IndexOf(defaultAction) >= 0)

@@ -104,6 +104,43 @@ TEST_F(DispatchTest, DeclinedRequestsGoOnToLaterActions) {
   EXPECT_EQ(log, (std::vector<std::string>{"first", "second"}));
 }
 
+// A handler may delete actions, its own among them, while the routing runs;
+// the routing goes on with the action that now follows and reads nothing of
+// a deleted one.
+TEST_F(DispatchTest, HandlerThatDeletesActionsLeavesTheRoutingSound) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> deleted;  // by the handler of "first", which declines
+    bool firstIsDefault;
+    std::vector<std::string> ran;
+  };
+  const Case cases[] = {
+      {"itself", {"first"}, false, {"zeroth", "first", "second", "third"}},
+      {"itself, the default", {"first"}, true, {"zeroth", "first", "second", "third"}},
+      {"the next one", {"second"}, false, {"zeroth", "first", "third"}},
+      {"itself and the next one", {"first", "second"}, false, {"zeroth", "first", "third"}},
+      {"an earlier one", {"zeroth"}, false, {"zeroth", "first", "second", "third"}},
+      {"all", {"zeroth", "first", "second", "third"}, true, {"zeroth", "first"}},
+  };
+  for (const Case& c : cases) {
+    module.reset(CreateDataModule<TWebModule>());
+    log.clear();
+    Action("zeroth", "/x", false);
+    TWebActionItem& first = Action("first", "/x", false);
+    first.SetDefault(c.firstIsDefault);
+    first.SetOnAction([this, &c](TObject*, TWebRequest&, TWebResponse&, bool& handled) {
+      log.push_back("first");
+      for (const std::string& name : c.deleted)
+        module->Actions().Delete(module->Actions().IndexOf(module->Actions().FindItemByName(name)));
+      handled = false;
+    });
+    Action("second", "/x", false);
+    Action("third", "/x", false);
+    EXPECT_FALSE(Route("GET", "/x")) << c.name;
+    EXPECT_EQ(log, c.ran) << c.name;
+  }
+}
+
 TEST_F(DispatchTest, DisabledDefaultActionStillAnswersAsTheDefault) {
   TWebActionItem& fallback = Action("fallback", "/fallback");
   fallback.SetDefault(true);
