@@ -45,7 +45,10 @@ void TCustomWebDispatcher::Notification(TComponent* component, TOperation operat
     if (producer && component->Owner() == this) producer->SetHostModule(this);
     return;
   }
-  if (fActions) fActions->ComponentFreed(component);
+  // A producer that only moves to another owner is still there to produce;
+  // the actions let go of it when it is destroyed, which they are told of
+  // whoever owns it then (SetProducer asked to be told).
+  if (fActions && component->IsDestroying()) fActions->ComponentFreed(component);
   if (producer && producer->HostModule() == this && component->Owner() == this) producer->SetHostModule(nullptr);
 }
 

@@ -141,6 +141,44 @@ TEST_F(WebActionItemTest, ProducersExcludeEachOtherAndAreDroppedWhenFreed) {
   EXPECT_EQ(b.ProducerContent(), nullptr);
 }
 
+// Moving a producer to another owner, or taking it off the module, does not
+// free it: the actions keep it, and drop it when it is destroyed.
+TEST_F(WebActionItemTest, ProducersThatMoveAreKeptUntilDestroyed) {
+  for (bool toAnotherOwner : {true, false}) {
+    auto* producer = CreateOwned<TNamedProducer>(module.get());
+    producer->SetName("Page1");
+    auto* content = CreateOwned<TPlainContent>(module.get());
+    TWebActionItem& a = actions.Add();
+    TWebActionItem& b = actions.Add();
+    a.SetProducer(producer);
+    b.SetProducerContent(content);
+    auto other = std::make_unique<TComponent>(nullptr);
+    std::unique_ptr<TComponent> taken[2];
+    if (toAnotherOwner) {
+      other->InsertComponent(producer);
+      other->InsertComponent(content);
+    } else {
+      module->RemoveComponent(producer);
+      module->RemoveComponent(content);
+      taken[0].reset(producer);
+      taken[1].reset(content);
+    }
+    EXPECT_EQ(a.Producer(), producer) << toAnotherOwner;
+    EXPECT_EQ(b.ProducerContent(), content) << toAnotherOwner;
+    TTestRequest request("GET", "/Page1");
+    TCGIResponse response(request);
+    EXPECT_TRUE(a.TryAction(request, response, false));
+    EXPECT_EQ(response.Content(), "from Page1");
+
+    other.reset();
+    taken[0].reset();
+    taken[1].reset();
+    EXPECT_EQ(a.Producer(), nullptr) << toAnotherOwner;
+    EXPECT_EQ(b.ProducerContent(), nullptr) << toAnotherOwner;
+    actions.Clear();
+  }
+}
+
 TEST_F(WebActionItemTest, AssignCopiesTheRoutingOnly) {
   auto* producer = CreateOwned<TNamedProducer>(module.get());
   producer->SetName("Page1");
