@@ -142,6 +142,9 @@ std::shared_ptr<IGDSLibrary> AcquireClientLibrary() {
 
 void TDynamicLibrary::LoadClientLibrary() {
   std::lock_guard guard(Binding().lock);
+  // Loaded at most once: connections, and the threads the library started,
+  // may be using the loaded one.
+  if (Binding().clientLibrary) return;
   BindLocked();
 }
 
@@ -172,12 +175,6 @@ void TDynamicLibrary::UnloadClientLibrary() {
 
 void TDynamicLibrary::BindLocked() {
   BindingState& state = Binding();
-  if (state.clientLibrary) {  // a second load starts from scratch
-    UnbindAll();
-    platform::FreeLibrary(state.clientLibrary);
-    platform::FreeLibrary(state.xmlLibrary);
-    state.clientLibrary = state.xmlLibrary = nullptr;
-  }
   state.clientLibrary = platform::LoadLibraryByName(build::ClientLibrary);
   if (!state.clientLibrary) return;
   try {

@@ -19,8 +19,9 @@ class IGDSLibrary {
  public:
   virtual ~IGDSLibrary() = default;
 
-  // Loads the library and binds its entry points. A library that cannot be
-  // found binds nothing and raises nothing; a required entry point it lacks
+  // Loads the library and binds its entry points, unless it is loaded
+  // already (then it does nothing). A library that cannot be found binds
+  // nothing and raises nothing; a required entry point it lacks
   // raises EOSError and leaves the library unloaded and nothing bound.
   virtual void LoadClientLibrary() = 0;
   // Frees the client library and the XML library; nothing stays bound.

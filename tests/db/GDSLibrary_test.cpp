@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
+#include <fstream>
 #include <sstream>
 
 #include "BuildConfig.h"
@@ -112,6 +114,22 @@ TEST(ClientLibraryBinding, LibraryThatCannotBeLoadedIsReportedUnderItsClassicNam
 TEST(ClientLibraryBinding, UnloadedLibraryIsLoadedAgainOnNextUse) {
   EXPECT_EQ(ProbeLines("v71", {"call:isc_start_savepoint", "unload", "call:isc_start_savepoint", "version"}),
             (std::vector<std::string>{"result 335544382", "unloaded", "result 335544382", "version 71000"}));
+}
+
+// Loading a library that is loaded changes nothing: connections and the
+// library's own threads may be using it.
+TEST(ClientLibraryBinding, LoadingALoadedLibraryKeepsIt) {
+  const std::string log = ::testing::TempDir() + "binding-loads.log";
+  std::remove(log.c_str());
+  EXPECT_EQ(ProbeLines("v71", {"load", "load-again", "load-again", "call:isc_start_savepoint", "version"},
+                       {{"NEMVO_STANDIN_MAP_LOG", log}}),
+            (std::vector<std::string>{"loaded", "load called", "load called", "result 335544382", "version 71000"}));
+  std::ifstream in(log);
+  std::string line;
+  int mapped = 0;
+  while (std::getline(in, line)) mapped += line == "mapped";
+  EXPECT_EQ(mapped, 1);
+  std::remove(log.c_str());
 }
 
 // The real client library, in this process.

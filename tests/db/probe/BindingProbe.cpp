@@ -97,6 +97,9 @@ void Step(const std::string& step) {
   auto lib = AcquireClientLibrary();
   if (step == "load") {
     Print(lib->TryLoadClientLibrary() ? "loaded" : "not loaded");
+  } else if (step == "load-again") {
+    lib->LoadClientLibrary();
+    Print("load called");
   } else if (step == "unload") {
     lib->UnloadClientLibrary();
     Print("unloaded");

@@ -71,6 +71,17 @@ static void Record(const char* text) {
   fclose(log);
 }
 
+// Each time the loader maps the library, a line in the file that
+// NEMVO_STANDIN_MAP_LOG names: a client unloaded and loaded again logs twice.
+__attribute__((constructor)) static void Mapped(void) {
+  const char* path = getenv("NEMVO_STANDIN_MAP_LOG");
+  if (!path || !*path) return;
+  FILE* log = fopen(path, "a");
+  if (!log) return;
+  fprintf(log, "mapped\n");
+  fclose(log);
+}
+
 static void Clear(ISC_STATUS* status) {
   if (!status) return;
   status[0] = isc_arg_gds;
