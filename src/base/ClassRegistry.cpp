@@ -12,6 +12,27 @@ std::vector<std::unique_ptr<TClassInfo>>& Registry() {
   return registry;
 }
 
+// The first name registered twice, empty while there is none. Registrations
+// run from static initialisers, before main: an exception there could only
+// end the process with no answer at all. So the failure is kept here and
+// raised by every lookup, which the request makes while it builds its module
+// and answers with the server error page.
+std::string& DuplicateName() {
+  static std::string name;
+  return name;
+}
+
+void RaiseDuplicate() {
+  if (!DuplicateName().empty())
+    throw EComponentError(Format("Class %s is already registered", DuplicateName()));
+}
+
+const TClassInfo* Find(std::string_view name) {
+  for (const auto& info : Registry())
+    if (SameText(info->Name, name)) return info.get();
+  return nullptr;
+}
+
 [[noreturn]] void InvalidValue() { throw EReadError("Invalid property value"); }
 }  // namespace
 
@@ -39,18 +60,21 @@ const std::string& TStoredValue::AsIdent() const {
 }
 
 bool RegisterClass(TClassInfo info) {
-  if (FindClassInfo(info.Name)) throw EComponentError(Format("Class %s is already registered", info.Name));
+  if (Find(info.Name)) {
+    if (DuplicateName().empty()) DuplicateName() = info.Name;
+    return false;
+  }
   Registry().push_back(std::make_unique<TClassInfo>(std::move(info)));
   return true;
 }
 
 const TClassInfo* FindClassInfo(std::string_view name) {
-  for (const auto& info : Registry())
-    if (SameText(info->Name, name)) return info.get();
-  return nullptr;
+  RaiseDuplicate();
+  return Find(name);
 }
 
 const TClassInfo* FindClassInfo(const TComponentClass& cls) {
+  RaiseDuplicate();
   for (const auto& info : Registry())
     if (info->ComponentClass && info->ComponentClass->Type == cls.Type) return info.get();
   return nullptr;

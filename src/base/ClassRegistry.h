@@ -84,8 +84,11 @@ struct TClassInfo {
   std::string_view Definition = {};  // a module's stored definition; empty when it has none
 };
 
-// Registers a class; a second registration of the same name raises
-// EComponentError. Returns true, so that it can initialise a static.
+// Registers a class and returns true, so that it can initialise a static. A
+// second registration of a name registers nothing and returns false; from
+// then on every lookup below raises EComponentError "Class %s is already
+// registered" (the first name registered twice), since registrations run
+// before main, where nothing could report an exception.
 bool RegisterClass(TClassInfo info);
 // Registered classes by name (letters A-Z without case) or by component class.
 const TClassInfo* FindClassInfo(std::string_view name);

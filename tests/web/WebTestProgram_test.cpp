@@ -78,5 +78,17 @@ std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, WebTestProgram, ::testing::ValuesIn(kCases), CaseName);
 
+// A class registered twice under one name is a failure the program reports:
+// the server error page, for every request that builds the module.
+TEST(WebTestProgram, ClassRegisteredTwiceGivesTheServerErrorPage) {
+  for (const char* path : {"/main", "/elsewhere"}) {
+    CGIRun run = RunCGI(NEMVO_WEB_TEST_DUPLICATE_PROGRAM, Request("GET", path), "");
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0) << path;
+    EXPECT_EQ(run.out, ServerError("EComponentError", "Class TTestWebModule is already registered")) << path;
+    EXPECT_EQ(run.err, "") << path;
+  }
+}
+
 }  // namespace
 }  // namespace nemvo::testing
