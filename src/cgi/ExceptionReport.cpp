@@ -28,7 +28,9 @@ std::string ExceptionReportText(const TExceptionInfo& info) {
 
 void ShowException(const TExceptionInfo& info) {
   platform::FlushStandardOutput();
-  platform::WriteStandardError(ExceptionReportText(info));
+  // The report ends with its own CR LF; one more follows it, as from the
+  // handler of last resort of the platform this program comes from.
+  platform::WriteStandardError(ExceptionReportText(info) + "\r\n");
 }
 
 }  // namespace nemvo

@@ -17,7 +17,8 @@ TExceptionInfo CurrentExceptionInfo();
 // the final "." added only to a message that lacks one.
 std::string ExceptionReportText(const TExceptionInfo& info);
 
-// Flushes standard output, then writes the report on standard error.
+// Flushes standard output, then writes the report on standard error,
+// followed by CR LF.
 void ShowException(const TExceptionInfo& info);
 
 }  // namespace nemvo

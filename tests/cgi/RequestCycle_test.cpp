@@ -461,7 +461,7 @@ TEST_F(RequestCycle, ApplicationExceptionHandlerFollowsTheApplication) {
     } catch (...) {
       ApplicationExceptionHandler(nullptr);
     }
-    EXPECT_TRUE(capture.Text().ends_with(" at 0000000000000000.\r\nearly.\r\n"));
+    EXPECT_TRUE(capture.Text().ends_with(" at 0000000000000000.\r\nearly.\r\n\r\n"));
 
     // With the factory it is HandleCGIException: it raises again for Sender none.
     application.Factory();
@@ -490,7 +490,7 @@ TEST_F(RequestCycle, HandleWebExceptionReportsWhatTheReporterRaises) {
   }
   const std::string text = capture.Text();
   EXPECT_NE(text.find("Exception Exception in module "), std::string::npos) << text;
-  EXPECT_TRUE(text.ends_with("\r\nreport failed.\r\n")) << text;
+  EXPECT_TRUE(text.ends_with("\r\nreport failed.\r\n\r\n")) << text;
   EXPECT_EQ(gB.reported, 1);
 }
 

@@ -75,7 +75,7 @@ inline const Case kCases[] = {
     {"client library missing: server error page", Request("POST", "/main", "u=a&p=b", kNoClient), "u=a&p=b", kNoClientPage, "", 0},
     {"client library missing, another path: server error page", Request("GET", "/other", "", kNoClient), "", kNoClientPage, "", 0},
     {"standard output closed: report on standard error, exit 1", Request("GET", "/main"), "",
-     "", "Exception EOSError in module nemvoweb at 0000000000000000.\r\nSystem Error.  Code: 9.\r\nBad file descriptor.\r\n", 1,
+     "", "Exception EOSError in module nemvoweb at 0000000000000000.\r\nSystem Error.  Code: 9.\r\nBad file descriptor.\r\n\r\n", 1,
      {.closeStdout = true}},
 };
 
