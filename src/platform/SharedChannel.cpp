@@ -2,6 +2,8 @@
 
 #include <fcntl.h>
 #include <linux/futex.h>
+#include <setjmp.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
@@ -13,6 +15,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 namespace nemvo::platform {
@@ -24,6 +27,72 @@ namespace {
 constexpr auto LockRecheck = std::chrono::milliseconds(10);
 
 std::string PosixName(const std::string& name) { return "/" + name; }
+
+// Every account may shorten the objects (ftruncate needs nothing but write
+// access), and touching a mapped page past the new end raises SIGBUS. Each
+// access to the memory therefore runs under a guard: a bus error inside the
+// guarded range jumps back out of the access, which then counts as failed,
+// and the object as lost. Any other bus error goes on to whatever handled
+// the signal before.
+struct TFaultGuard {
+  sigjmp_buf env;
+  const unsigned char* begin;
+  const unsigned char* end;
+};
+thread_local TFaultGuard* tGuard = nullptr;
+struct sigaction gPreviousBusError;
+
+void OnBusError(int signal, siginfo_t* info, void* context) {
+  const TFaultGuard* guard = tGuard;
+  const auto* at = static_cast<const unsigned char*>(info->si_addr);
+  if (guard && at >= guard->begin && at < guard->end) siglongjmp(tGuard->env, 1);
+  if (gPreviousBusError.sa_flags & SA_SIGINFO) {
+    if (gPreviousBusError.sa_sigaction) gPreviousBusError.sa_sigaction(signal, info, context);
+    return;
+  }
+  if (gPreviousBusError.sa_handler != SIG_DFL && gPreviousBusError.sa_handler != SIG_IGN) {
+    gPreviousBusError.sa_handler(signal);
+    return;
+  }
+  // The faulting access runs again on return and ends the process as if
+  // this handler had never been there.
+  struct sigaction defaultAction = {};
+  defaultAction.sa_handler = SIG_DFL;
+  sigaction(SIGBUS, &defaultAction, nullptr);
+}
+
+void InstallBusErrorGuard() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    struct sigaction action = {};
+    action.sa_sigaction = OnBusError;
+    action.sa_flags = SA_SIGINFO;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGBUS, &action, &gPreviousBusError);
+  });
+}
+
+// Runs `access` (which touches only [begin, begin + size)); false when it
+// was cut short by a bus error there. Nothing here is changed between the
+// jump's setting and its landing, so nothing can be clobbered by it.
+bool RunGuarded(const unsigned char* begin, size_t size, void (*access)(void*), void* context) {
+  TFaultGuard guard;
+  guard.begin = begin;
+  guard.end = begin + size;
+  tGuard = &guard;
+  if (sigsetjmp(guard.env, 0) != 0) {
+    tGuard = nullptr;
+    // The handler ran with SIGBUS blocked and was left by a jump.
+    sigset_t busError;
+    sigemptyset(&busError);
+    sigaddset(&busError, SIGBUS);
+    pthread_sigmask(SIG_UNBLOCK, &busError, nullptr);
+    return false;
+  }
+  access(context);
+  tGuard = nullptr;
+  return true;
+}
 
 bool LockRange(int fd, short type, size_t byte) {
   struct flock lock = {};
@@ -81,6 +150,7 @@ std::unique_ptr<TSharedMemory> TSharedMemory::CreateOrOpen(const std::string& na
   if (static_cast<size_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0) return fail(errno);
   void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (data == MAP_FAILED) return fail(errno);
+  InstallBusErrorGuard();
   return std::unique_ptr<TSharedMemory>(new TSharedMemory(static_cast<unsigned char*>(data), size, fd));
 }
 
@@ -95,50 +165,91 @@ uint32_t* TSharedMemory::Word(size_t offset) const {
   return reinterpret_cast<uint32_t*>(fData + offset);
 }
 
+template <class Access>
+bool TSharedMemory::Guarded(Access& access) const {
+  if (fLost.load(std::memory_order_relaxed)) return false;
+  if (RunGuarded(fData, fSize, [](void* a) { (*static_cast<Access*>(a))(); }, &access)) return true;
+  fLost.store(true, std::memory_order_relaxed);
+  return false;
+}
+
 uint32_t TSharedMemory::Load(size_t offset) const {
-  return std::atomic_ref<uint32_t>(*Word(offset)).load(std::memory_order_acquire);
+  uint32_t* word = Word(offset);
+  uint32_t value = 0;
+  auto access = [&] { value = std::atomic_ref<uint32_t>(*word).load(std::memory_order_acquire); };
+  Guarded(access);
+  return value;
 }
 
 void TSharedMemory::Store(size_t offset, uint32_t value) {
-  std::atomic_ref<uint32_t>(*Word(offset)).store(value, std::memory_order_release);
+  uint32_t* word = Word(offset);
+  auto access = [&] { std::atomic_ref<uint32_t>(*word).store(value, std::memory_order_release); };
+  Guarded(access);
 }
 
 uint32_t TSharedMemory::Exchange(size_t offset, uint32_t value) {
-  return std::atomic_ref<uint32_t>(*Word(offset)).exchange(value, std::memory_order_acq_rel);
+  uint32_t* word = Word(offset);
+  uint32_t old = 0;
+  auto access = [&] { old = std::atomic_ref<uint32_t>(*word).exchange(value, std::memory_order_acq_rel); };
+  Guarded(access);
+  return old;
 }
 
 bool TSharedMemory::CompareExchange(size_t offset, uint32_t expected, uint32_t desired) {
-  return std::atomic_ref<uint32_t>(*Word(offset)).compare_exchange_strong(expected, desired, std::memory_order_acq_rel);
+  uint32_t* word = Word(offset);
+  bool exchanged = false;
+  auto access = [&] {
+    exchanged = std::atomic_ref<uint32_t>(*word).compare_exchange_strong(expected, desired, std::memory_order_acq_rel);
+  };
+  Guarded(access);
+  return exchanged;
 }
 
 uint32_t TSharedMemory::Add(size_t offset, uint32_t delta) {
-  return std::atomic_ref<uint32_t>(*Word(offset)).fetch_add(delta, std::memory_order_acq_rel) + delta;
+  uint32_t* word = Word(offset);
+  uint32_t old = 0;
+  auto access = [&] { old = std::atomic_ref<uint32_t>(*word).fetch_add(delta, std::memory_order_acq_rel); };
+  Guarded(access);
+  return old + delta;
 }
 
 void TSharedMemory::CopyOut(size_t offset, void* to, size_t length) const {
   if (offset > fSize || fSize - offset < length) std::abort();
   auto* out = static_cast<unsigned char*>(to);
-  for (size_t i = 0; i < length; ++i)
-    out[i] = std::atomic_ref<unsigned char>(fData[offset + i]).load(std::memory_order_relaxed);
+  auto access = [&] {
+    for (size_t i = 0; i < length; ++i)
+      out[i] = std::atomic_ref<unsigned char>(fData[offset + i]).load(std::memory_order_relaxed);
+  };
+  if (!Guarded(access)) std::fill(out, out + length, 0);
 }
 
 void TSharedMemory::CopyIn(size_t offset, const void* from, size_t length) {
   if (offset > fSize || fSize - offset < length) std::abort();
   const auto* in = static_cast<const unsigned char*>(from);
-  for (size_t i = 0; i < length; ++i)
-    std::atomic_ref<unsigned char>(fData[offset + i]).store(in[i], std::memory_order_relaxed);
+  auto access = [&] {
+    for (size_t i = 0; i < length; ++i)
+      std::atomic_ref<unsigned char>(fData[offset + i]).store(in[i], std::memory_order_relaxed);
+  };
+  Guarded(access);
 }
 
 bool TSharedMemory::WaitWhile(size_t offset, uint32_t value, SharedClock::time_point deadline) const {
   uint32_t* word = Word(offset);
   const auto left = deadline - SharedClock::now();
   if (left <= SharedClock::duration::zero()) return Load(offset) != value;
+  if (fLost.load(std::memory_order_relaxed)) {
+    // Nothing will ever wake this word: a plain sleep, so that callers that
+    // look again in a loop do not spin.
+    std::this_thread::sleep_until(deadline);
+    return false;
+  }
   const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(left);
   timespec relative;
   relative.tv_sec = static_cast<time_t>(seconds.count());
   relative.tv_nsec = static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(left - seconds).count());
   // Not FUTEX_PRIVATE: the word is shared with other processes.
   if (syscall(SYS_futex, word, FUTEX_WAIT, value, &relative, nullptr, 0) == 0) return true;
+  if (errno == EFAULT) fLost.store(true, std::memory_order_relaxed);  // the page is gone
   return errno == EAGAIN;  // the word had changed already
 }
 

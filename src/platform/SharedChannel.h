@@ -14,7 +14,10 @@
 //    pointers inside the shared object and writes through them when it is
 //    unlocked: anyone who can write the object could aim those writes);
 //  - every word is read once, atomically, and its users check it before
-//    they use it.
+//    they use it;
+//  - an object that another account shortens under this process's mapping
+//    is lost to it (accesses do nothing), instead of a bus error ending it.
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -40,6 +43,10 @@ class TSharedMemory {
   TSharedMemory& operator=(const TSharedMemory&) = delete;
 
   size_t Size() const { return fSize; }
+  // Whether the memory was pulled from under this process (somebody
+  // shortened the object): every access since then has done nothing, loads
+  // giving 0, and waits just sleep.
+  bool Lost() const { return fLost.load(std::memory_order_relaxed); }
 
   // 32-bit words at offsets that are multiples of 4 (fixed by the callers,
   // never taken from the memory). Loads acquire, stores release.
@@ -73,9 +80,12 @@ class TSharedMemory {
  private:
   TSharedMemory(unsigned char* data, size_t size, int fd) : fData(data), fSize(size), fFd(fd) {}
   uint32_t* Word(size_t offset) const;
+  template <class Access>
+  bool Guarded(Access& access) const;
   unsigned char* fData;
   size_t fSize;
   int fFd;
+  mutable std::atomic<bool> fLost{false};
 };
 
 enum class SharedLockResult { kTimedOut, kLocked, kOwnerDied };

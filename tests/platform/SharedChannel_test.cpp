@@ -316,5 +316,60 @@ TEST_F(SharedChannelTest, ByteLocksBelongToTheirObjectAndEndWithIt) {
   EXPECT_TRUE(second->TryLockByte(3));
 }
 
+TEST_F(SharedChannelTest, ObjectShortenedUnderUsIsLostNotFatal) {
+  // Any account may shorten the objects; the pages past the new end are
+  // gone from every mapping, and touching them raises SIGBUS.
+  auto memory = OpenMutexObject();
+  ASSERT_TRUE(memory);
+  memory->Store(16, 7);
+  const int fd = shm_open(("/" + fNames.mutex).c_str(), O_RDWR, 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, 0), 0);
+  close(fd);
+  EXPECT_EQ(memory->Load(16), 0u);
+  EXPECT_TRUE(memory->Lost());
+  memory->Store(16, 8);
+  EXPECT_EQ(memory->Add(16, 1), 1u);
+  char bytes[4] = {1, 2, 3, 4};
+  memory->CopyOut(0, bytes, sizeof bytes);
+  EXPECT_EQ(std::string(bytes, 4), std::string(4, '\0'));
+  const auto start = SharedClock::now();
+  EXPECT_FALSE(memory->WaitWhile(16, 0, start + 20ms));
+  EXPECT_GE(SharedClock::now() - start, 20ms);
+  // The lock lives on the file, not in the lost pages: it still works.
+  TSharedLock lock(*memory);
+  EXPECT_NE(lock.Lock(SharedClock::now() + 1s), SharedLockResult::kTimedOut);
+  lock.Unlock();
+  // The next opener sizes the object again.
+  auto again = OpenMutexObject();
+  ASSERT_TRUE(again);
+  again->Store(16, 9);
+  EXPECT_EQ(again->Load(16), 9u);
+}
+
+TEST_F(SharedChannelTest, BusErrorElsewhereStillEndsTheProcess) {
+  // The guard takes only faults inside the shared objects; any other bus
+  // error goes where it went before (the default: the process ends).
+  TForkedProcess child([&](const TForkedProcess::Ready& ready) {
+    alarm(10);  // a handler that swallowed the fault would loop on it
+    auto memory = OpenMutexObject();
+    char path[] = "/tmp/nemvo-bus-XXXXXX";
+    const int fd = mkstemp(path);
+    if (!memory || fd < 0 || ftruncate(fd, 4096) != 0) _exit(1);
+    unlink(path);
+    auto* page = static_cast<volatile char*>(mmap(nullptr, 4096, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0));
+    if (page == MAP_FAILED || ftruncate(fd, 0) != 0) _exit(1);
+    ready();
+    page[0] = 1;
+    _exit(0);  // survived it: wrong
+  });
+  ASSERT_TRUE(child.IsReady());
+  const int status = child.Wait();
+  EXPECT_FALSE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  if (WIFSIGNALED(status)) {
+    EXPECT_EQ(WTERMSIG(status), SIGBUS);
+  }
+}
+
 }  // namespace
 }  // namespace nemvo::platform

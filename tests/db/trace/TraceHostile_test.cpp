@@ -3,6 +3,7 @@
 // bound, and once they are gone the channel works again, with nothing done
 // by hand.
 #include <fcntl.h>
+#include <sys/mman.h>
 
 #include "db/trace/TraceTesting.h"
 
@@ -132,6 +133,49 @@ TEST_F(TraceTest, ScribblerOverTheChannelCostsNoMoreThanMessages) {
   reader->Signal(SIGINT);
   int status = reader->Finish();
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  auto next = StartReader();
+  ExpectAnswered(ErroringRequest());
+  EXPECT_TRUE(next->WaitForOutput("No such file or directory\n", 10s)) << next->Output();
+}
+
+TEST_F(TraceTest, ShrinkerOfTheChannelCostsNoMoreThanMessages) {
+  // Shortening an object pulls its pages from under every process that has
+  // it mapped; touching them then raises a bus error, which must not end
+  // the program.
+  auto reader = StartReader();
+  TForkedProcess shrinker([&](const TForkedProcess::Ready& ready) {
+    const auto names = TTraceChannel::ObjectNames(fName);
+    std::vector<std::pair<int, off_t>> objects;
+    for (const std::string* name : {&names.memory, &names.mutex, &names.writeEvent, &names.writeFinishedEvent,
+                                    &names.readEvent, &names.readFinishedEvent}) {
+      const int fd = shm_open(("/" + *name).c_str(), O_RDWR, 0);
+      if (fd < 0) _exit(4);
+      objects.emplace_back(fd, name == &names.memory ? TTraceChannel::MemorySize : TTraceChannel::ControlSize);
+    }
+    ready();
+    for (bool shorten = true;; shorten = !shorten) {
+      for (const auto& [fd, size] : objects)
+        if (ftruncate(fd, shorten ? 0 : size) != 0) _exit(5);
+      usleep(500);
+    }
+  }, TForkedProcess::AsNobody);
+  ASSERT_TRUE(shrinker.IsReady());
+  // For a while: each program touches the objects a few times only, and
+  // the reader looks at them every tenth of a second.
+  const auto start = Clock::now();
+  for (int i = 0; i < 5 || Clock::now() - start < 1500ms; ++i) {
+    TimedRun run = ErroringRequest();
+    ExpectAnswered(run);
+    EXPECT_LT(run.elapsed, kExitBound);
+  }
+  shrinker.Kill();
+
+  // The reader was not ended by it either; once the objects have their
+  // size again, a new reader gets the next message.
+  reader->Signal(SIGINT);
+  const int status = reader->Finish();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  fChannel = TTraceChannel::Open(fName);
   auto next = StartReader();
   ExpectAnswered(ErroringRequest());
   EXPECT_TRUE(next->WaitForOutput("No such file or directory\n", 10s)) << next->Output();

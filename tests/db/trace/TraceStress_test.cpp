@@ -19,9 +19,10 @@ namespace {
 constexpr int kMostRounds = 100, kLeastRounds = 10;
 constexpr auto kBudget = 40s;
 constexpr int kBurst = 4;
-// What "no added delay" allows above the slowest request with no reader: a
-// reader that is waited for costs about a second per message.
-constexpr auto kNoDelay = 500ms;
+// What "no added delay" allows above a request with no reader counted: a
+// reader that is waited for costs about a second per message, and a loaded
+// machine running sanitized programs varies by some hundreds of milliseconds.
+constexpr auto kNoDelay = 700ms;
 
 // The rounds asked for in the environment, or 0.
 int RoundsAskedFor() {
@@ -51,7 +52,7 @@ TEST_F(TraceTest, ReadersKilledAtRandomMomentsHoldNoProgramUp) {
     return done < kLeastRounds || (done < kMostRounds && Clock::now() - start < kBudget);
   };
   int rounds = 0;
-  Clock::duration longestExit{}, longestAfterKills{}, longestReaderEnd{};
+  Clock::duration longestExit{}, longestAfterKills{}, longestNone{}, longestReaderEnd{};
   for (; another(rounds) && !HasFailure(); ++rounds) {
     const int round = rounds;
     SCOPED_TRACE("round " + std::to_string(round));
@@ -80,10 +81,19 @@ TEST_F(TraceTest, ReadersKilledAtRandomMomentsHoldNoProgramUp) {
     // channel still counts some of them.
     readers[1]->Signal(SIGKILL);
     readers.clear();  // and reaped
+    EXPECT_GT(fChannel->MonitorCount(), 0) << "no dead reader left counted: the round proves nothing";
     TimedRun after = ErroringRequest();
     ExpectAnswered(after);
-    EXPECT_LT(after.elapsed, baseline + kNoDelay) << "with no live reader, " << Ms(baseline) << " ms alone";
+    // The program looked at the readers instead of waiting for them: it put
+    // the count right. Then the same request with no reader counted at all,
+    // as a yardstick taken under the same load.
+    EXPECT_EQ(fChannel->MonitorCount(), 0);
+    TimedRun none = ErroringRequest();
+    ExpectAnswered(none);
+    EXPECT_LT(after.elapsed, std::max(none.elapsed, baseline) + kNoDelay)
+        << "with no reader counted " << Ms(none.elapsed) << " ms";
     longestAfterKills = std::max(longestAfterKills, after.elapsed);
+    longestNone = std::max(longestNone, none.elapsed);
 
     auto fresh = StartReader();
     ExpectAnswered(ErroringRequest());
@@ -95,9 +105,11 @@ TEST_F(TraceTest, ReadersKilledAtRandomMomentsHoldNoProgramUp) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
     EXPECT_LT(Clock::now() - interrupted, 2s);
   }
-  std::printf("%d rounds of %d requests: longest run %.0f ms; with only dead readers registered %.0f ms "
-              "(%.0f ms with none); a reader's end after SIGINT at most %.0f ms\n",
-              rounds, kBurst, Ms(longestExit), Ms(longestAfterKills), Ms(baseline), Ms(longestReaderEnd));
+  std::printf("%d rounds of %d requests: longest run %.0f ms; a request with only dead readers registered at most "
+              "%.0f ms, with none counted at most %.0f ms (%.0f ms before the first round); a reader's end after "
+              "SIGINT at most %.0f ms\n",
+              rounds, kBurst, Ms(longestExit), Ms(longestAfterKills), Ms(longestNone), Ms(baseline),
+              Ms(longestReaderEnd));
 }
 
 }  // namespace
