@@ -124,6 +124,16 @@ inline void InspectDescriptors(pid_t pid, const std::vector<ino_t>& pipes, Child
   kill(pid, SIGCONT);
 }
 
+// Waits for the end of child `pid` (none when not above 0); the status as
+// waitpid reports it, 0 without a child.
+inline int WaitForEnd(pid_t pid) {
+  int status = 0;
+  if (pid > 0)
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  return status;
+}
+
 // The running processes whose environment holds the entry "NAME=value",
 // from /proc (a process that has already ended shows no environment).
 inline std::vector<pid_t> ProcessesWithEnvironmentEntry(const std::string& entry) {
@@ -326,10 +336,7 @@ class TChildProcess {
   }
 
   int Wait() {
-    int status = 0;
-    if (fPid > 0)
-      while (waitpid(fPid, &status, 0) < 0 && errno == EINTR) {
-      }
+    const int status = WaitForEnd(fPid);
     fPid = -1;
     return status;
   }

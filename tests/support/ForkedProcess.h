@@ -13,6 +13,8 @@
 #include <functional>
 #include <stdexcept>
 
+#include "support/ChildProcess.h"
+
 namespace nemvo::testing {
 
 class TForkedProcess {
@@ -61,10 +63,7 @@ class TForkedProcess {
   }
   // Waits for its end; the status as waitpid reports it.
   int Wait() {
-    int status = 0;
-    if (fPid > 0)
-      while (waitpid(fPid, &status, 0) < 0 && errno == EINTR) {
-      }
+    const int status = WaitForEnd(fPid);
     fPid = -1;
     return status;
   }
