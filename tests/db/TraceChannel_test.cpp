@@ -196,6 +196,38 @@ TEST_F(TraceChannelTest, RecountRepairsTheCounts) {
   EXPECT_EQ(fChannel->ReaderCount(), 0);
 }
 
+TEST_F(TraceChannelTest, ReaderEndsPromptlyOnEachSignalWhateverItIsDoing) {
+  // Waiting for messages, or stuck writing them out to a reader of its
+  // output that has stopped reading (its pipe full).
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (bool stuckWriting : {false, true}) {
+      SCOPED_TRACE(std::string(strsignal(signal)) + (stuckWriting ? ", stuck writing" : ", waiting"));
+      auto reader = StartReader();
+      if (stuckWriting) {
+        auto writer = TTraceChannel::Open(fName);
+        const std::string big(4000, 'm');
+        int delivered = 0;
+        while (delivered < 200 && writer->WriteMessage(big, TTraceFlag::tfMisc, 45000, 1s, Clock::now() + 300ms))
+          ++delivered;
+        ASSERT_LT(delivered, 200) << "the reader never got stuck";
+      }
+      const auto start = Clock::now();
+      reader->Signal(signal);
+      // Ended without anybody reading its output meanwhile.
+      auto ended = [&] {
+        siginfo_t info = {};
+        return waitid(P_PID, id_t(reader->Pid()), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+               info.si_pid == reader->Pid();
+      };
+      while (!ended() && Clock::now() - start < 2s) std::this_thread::sleep_for(2ms);
+      EXPECT_TRUE(ended()) << "still running 2 s after the signal";
+      const int status = reader->Finish();
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+      EXPECT_EQ(fChannel->LiveReaderCount(), 0);
+    }
+  }
+}
+
 TEST_F(TraceChannelTest, MessagesOfAnyLengthArriveWhole) {
   TTraceReader reader(fName);
   std::vector<std::string> texts;
