@@ -1,0 +1,127 @@
+/*
+ * The warm floor of a login: a process that has loaded and started the
+ * client library once and then does only what every login needs, in a loop:
+ * attach with the same parameter block as nemvoweb (user_name, password),
+ * ask the SQL dialect, detach, read the template file. No web server, no
+ * request parsing, no page building: what remains is the database server's
+ * own work for a login, which no client avoids.
+ *
+ *   warm_floor DATABASE USER PASSWORD TEMPLATE lines
+ *       one login per line read on standard input; prints its time in
+ *       milliseconds (or "error") per line, so that a script can interleave
+ *       it with other measurements
+ *   warm_floor DATABASE USER PASSWORD TEMPLATE seconds S
+ *       logins back to back for S seconds; prints how many were done and
+ *       how many failed
+ */
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <ibase.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+
+typedef ISC_STATUS (*attach_fn)(ISC_STATUS*, short, const ISC_SCHAR*, isc_db_handle*, short, const ISC_SCHAR*);
+typedef ISC_STATUS (*info_fn)(ISC_STATUS*, isc_db_handle*, short, const ISC_SCHAR*, short, ISC_SCHAR*);
+typedef ISC_LONG (*vax_fn)(const ISC_SCHAR*, short);
+typedef ISC_STATUS (*detach_fn)(ISC_STATUS*, isc_db_handle*);
+
+static attach_fn attach;
+static info_fn info;
+static vax_fn vax;
+static detach_fn detach;
+static char dpb[600];
+static size_t dpb_length;
+static char* page;
+static size_t page_size;
+
+static double now_ms(void) {
+  struct timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return (double)t.tv_sec * 1000.0 + (double)t.tv_nsec / 1e6;
+}
+
+/* One login and the template read; 0 on success. */
+static int login(const char* database, const char* template_path) {
+  ISC_STATUS status[ISC_STATUS_LENGTH] = {0};
+  isc_db_handle db = 0;
+  if (attach(status, (short)strlen(database), database, &db, (short)dpb_length, dpb)) return 1;
+  const char items[] = {isc_info_db_sql_dialect};
+  char buffer[512];
+  int dialect = 1;
+  if (info(status, &db, 1, items, sizeof buffer, buffer) == 0 && buffer[0] == isc_info_db_sql_dialect)
+    dialect = (int)vax(buffer + 3, (short)vax(buffer + 1, 2));
+  (void)dialect;
+  detach(status, &db);
+
+  int fd = open(template_path, O_RDONLY);
+  struct stat st;
+  if (fd < 0 || fstat(fd, &st) != 0) return 1;
+  if ((size_t)st.st_size > page_size) {
+    free(page);
+    page = malloc((size_t)st.st_size);
+    page_size = page ? (size_t)st.st_size : 0;
+  }
+  size_t got = 0;
+  while (page && got < (size_t)st.st_size) {
+    ssize_t r = read(fd, page + got, (size_t)st.st_size - got);
+    if (r <= 0) break;
+    got += (size_t)r;
+  }
+  close(fd);
+  return got == (size_t)st.st_size ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+  if (argc < 6) {
+    fprintf(stderr, "usage: %s DATABASE USER PASSWORD TEMPLATE lines|seconds S\n", argv[0]);
+    return 2;
+  }
+  const char *database = argv[1], *user = argv[2], *password = argv[3], *template_path = argv[4];
+  void* lib = dlopen("libfbclient.so.2", RTLD_NOW);
+  if (!lib) return 2;
+  void* p;
+#define BIND(var, name) (p = dlsym(lib, name), memcpy(&var, &p, sizeof p), p != NULL)
+  if (!BIND(attach, "isc_attach_database") || !BIND(info, "isc_database_info") || !BIND(vax, "isc_vax_integer") ||
+      !BIND(detach, "isc_detach_database"))
+    return 2;
+  size_t n = strlen(user), m = strlen(password);
+  if (n > 255 || m > 255) return 2;
+  dpb[dpb_length++] = isc_dpb_version1;
+  dpb[dpb_length++] = isc_dpb_user_name;
+  dpb[dpb_length++] = (char)n;
+  memcpy(dpb + dpb_length, user, n);
+  dpb_length += n;
+  dpb[dpb_length++] = isc_dpb_password;
+  dpb[dpb_length++] = (char)m;
+  memcpy(dpb + dpb_length, password, m);
+  dpb_length += m;
+
+  if (strcmp(argv[5], "lines") == 0) {
+    char line[64];
+    setvbuf(stdout, NULL, _IOLBF, 0);
+    while (fgets(line, sizeof line, stdin)) {
+      const double start = now_ms();
+      const int failed = login(database, template_path);
+      if (failed)
+        printf("error\n");
+      else
+        printf("%.3f\n", now_ms() - start);
+    }
+    return 0;
+  }
+  if (strcmp(argv[5], "seconds") == 0 && argc == 7) {
+    const double end = now_ms() + atof(argv[6]) * 1000.0;
+    long done = 0, failed = 0;
+    while (now_ms() < end) {
+      if (login(database, template_path)) ++failed;
+      ++done;
+    }
+    printf("%ld %ld\n", done, failed);
+    return 0;
+  }
+  return 2;
+}
