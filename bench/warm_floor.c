@@ -13,6 +13,9 @@
  *   warm_floor DATABASE USER PASSWORD TEMPLATE seconds S
  *       logins back to back for S seconds; prints how many were done and
  *       how many failed
+ *   warm_floor DATABASE USER PASSWORD TEMPLATE memory N
+ *       N logins back to back; prints the process's resident size (VmRSS,
+ *       KiB) after the first 100 and after all of them
  */
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -42,6 +45,16 @@ static double now_ms(void) {
   struct timespec t;
   clock_gettime(CLOCK_MONOTONIC, &t);
   return (double)t.tv_sec * 1000.0 + (double)t.tv_nsec / 1e6;
+}
+
+static long resident_kib(void) {
+  FILE* status = fopen("/proc/self/status", "r");
+  char line[256];
+  long kib = -1;
+  while (status && fgets(line, sizeof line, status))
+    if (strncmp(line, "VmRSS:", 6) == 0) kib = atol(line + 6);
+  if (status) fclose(status);
+  return kib;
 }
 
 /* One login and the template read; 0 on success. */
@@ -121,6 +134,16 @@ int main(int argc, char** argv) {
       ++done;
     }
     printf("%ld %ld\n", done, failed);
+    return 0;
+  }
+  if (strcmp(argv[5], "memory") == 0 && argc == 7) {
+    const long count = atol(argv[6]);
+    long failed = 0;
+    for (long i = 1; i <= count; ++i) {
+      if (login(database, template_path)) ++failed;
+      if (i == 100 || i == count) printf("%ld %ld\n", i, resident_kib());
+    }
+    printf("failed %ld\n", failed);
     return 0;
   }
   return 2;

@@ -1,7 +1,10 @@
 #!/usr/bin/env bash
 # A FastCGI worker's resident memory after the first 1,000 requests and after
 # COUNT (right, wrong and malformed ones; bench/worker_memory.cpp), one worker
-# against the local Firebird server with a 100 KiB main-page template.
+# against the local Firebird server with a 100 KiB main-page template; then,
+# to tell where a growth comes from, a fresh worker with malformed requests
+# only (no database work) and one with right logins only, and the warm floor
+# (bench/warm_floor.c: the client library alone) over as many logins.
 #
 #   bench/worker_memory.sh [COUNT]     (default 100000)
 set -euo pipefail
@@ -21,7 +24,7 @@ say() { printf '%s\n' "$*" >&2; }
 say "== Building in $build"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DNEMVO_BUILD_TESTS=OFF -DNEMVO_BUILD_BENCH=ON \
   -DNEMVO_CONFIG_PATH="$run/Nemvo.Config" >/dev/null
-cmake --build "$build" --target nemvoweb bench_worker_memory -j2 >/dev/null
+cmake --build "$build" --target nemvoweb bench_worker_memory bench_warm_floor -j2 >/dev/null
 
 cleanup() {
   trap - EXIT INT TERM
@@ -43,9 +46,19 @@ awk -f bench/main_template.awk >"$run/main.html"
 printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\n' "$("$fb" url "$dbpath")" "$run/main.html" >"$run/Nemvo.Config"
 install -m 0755 "$build/src/main/nemvoweb" "$run/nemvoweb"
 chmod -R a+rX "$run"
-"$root/scripts/fastcgi-pool.sh" start "$run/nemvoweb" "$run/pool" 1
-worker=$(sed -n 's/.*worker \([0-9]*\) started/\1/p' "$run/pool/pool.log" | head -n1)
-say "== $count requests to worker $worker"
-"$build/bench/bench_worker_memory" "$run/pool/nemvoweb.sock" "$worker" "$user" "$password" "$count"
-grep -q "worker $worker \(exited\|killed\)" "$run/pool/pool.log" && { say "the worker ended during the run"; exit 1; }
-exit 0
+# run_worker MIX COUNT: a pool of one fresh worker, COUNT requests of MIX.
+run_worker() {
+  local worker
+  "$root/scripts/fastcgi-pool.sh" stop "$run/pool"
+  rm -rf "$run/pool"
+  "$root/scripts/fastcgi-pool.sh" start "$run/nemvoweb" "$run/pool" 1
+  worker=$(sed -n 's/.*worker \([0-9]*\) started/\1/p' "$run/pool/pool.log" | head -n1)
+  say "== $2 requests ($1) to a fresh worker"
+  "$build/bench/bench_worker_memory" "$run/pool/nemvoweb.sock" "$worker" "$user" "$password" "$2" "$1"
+  if grep -q "worker $worker \(exited\|killed\)" "$run/pool/pool.log"; then say "the worker ended during the run"; exit 1; fi
+}
+run_worker mixed "$count"
+run_worker malformed "$count"
+run_worker right $((count / 10))
+say "== The warm floor over $((count / 10)) logins (requests, VmRSS KiB)"
+"$build/bench/bench_warm_floor" "$("$fb" url "$dbpath")" "$user" "$password" "$run/main.html" memory $((count / 10))
