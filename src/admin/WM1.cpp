@@ -106,6 +106,7 @@ void TWM1::WM1loginAction(TObject*, TWebRequest& request, TWebResponse& response
     db.Params().Clear();
     db.Params().Add(ParamLine(UserNameParam, ValueViewOf(request.ContentFieldList(), UserField)));
     db.Params().Add(ParamLine(PasswordParam, ValueViewOf(request.ContentFieldList(), PasswordField)));
+    db.SetConnectTimeout(LoginTimeoutSeconds(config->ReadString(ConfigSection, LoginTimeoutKey, "")));
     db.SetConnected(true);
     if (db.Connected()) {
       TPageProducer& producer = Placed(PageProducer1, "PageProducer1");

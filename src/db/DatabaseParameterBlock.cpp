@@ -113,6 +113,13 @@ void AppendText(std::string& block, int code, const std::string& name, std::stri
 
 }  // namespace
 
+void AppendConnectTimeout(std::string& block, int seconds) {
+  const uint32_t n = static_cast<uint32_t>(seconds);
+  block.push_back(char(isc_dpb_connect_timeout));
+  block.push_back(4);
+  for (int i = 0; i < 4; ++i) block.push_back(char((n >> (8 * i)) & 0xFF));
+}
+
 std::string BuildParameterBlock(const TStringList& params) {
   std::string block(1, char(isc_dpb_version1));
   for (const std::string& line : params.Lines()) {

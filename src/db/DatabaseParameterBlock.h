@@ -30,4 +30,8 @@ inline constexpr size_t MaxDpbLength = 32767;
 // and is not. Nothing is built when it raises.
 std::string BuildParameterBlock(const TStringList& params);
 
+// Appends the connect time-out item (isc_dpb_connect_timeout, a 4-byte
+// count of seconds, least significant byte first) to a built block.
+void AppendConnectTimeout(std::string& block, int seconds);
+
 }  // namespace nemvo

@@ -1,6 +1,7 @@
 #include "db/IBDatabase.h"
 
 #include <algorithm>
+#include <chrono>
 
 #include "db/DatabaseParameterBlock.h"
 #include "db/ErrorReporting.h"
@@ -10,6 +11,7 @@
 #include "db/IBSchema.h"
 #include "db/IBTimer.h"
 #include "db/SlotList.h"
+#include "platform/CallDeadline.h"
 #include "db/IBTransaction.h"
 
 namespace nemvo {
@@ -161,9 +163,23 @@ void TIBDatabase::EstablishConnection() {
     fParamsDirty = false;
   }
 
-  ISC_STATUS result = fGDSLibrary->isc_attach_database(
-      ThreadStatusVector(), short(fDatabaseName.size()), fDatabaseName.c_str(), &fHandle,
-      short(fParameterBlock.size()), fParameterBlock.empty() ? nullptr : fParameterBlock.data());
+  ISC_STATUS result;
+  if (fConnectTimeout > 0) {
+    // The client library's connect time-out bounds the wait for a server
+    // that accepts the connection and never answers. A TCP connect to an
+    // address that drops packets is not bounded by it: the deadline, one
+    // second later, so that the library's own answer comes first where it
+    // can, cuts that connect off.
+    std::string block = fParameterBlock.empty() ? std::string(1, char(isc_dpb_version1)) : fParameterBlock;
+    if (block.size() + 6 <= MaxDpbLength) AppendConnectTimeout(block, fConnectTimeout);
+    platform::TCallDeadline deadline(std::chrono::seconds(fConnectTimeout) + std::chrono::seconds(1));
+    result = fGDSLibrary->isc_attach_database(ThreadStatusVector(), short(fDatabaseName.size()),
+                                              fDatabaseName.c_str(), &fHandle, short(block.size()), block.data());
+  } else {
+    result = fGDSLibrary->isc_attach_database(
+        ThreadStatusVector(), short(fDatabaseName.size()), fDatabaseName.c_str(), &fHandle,
+        short(fParameterBlock.size()), fParameterBlock.empty() ? nullptr : fParameterBlock.data());
+  }
   CheckConnectionCall(*this, result, false);
   if (result > 0) {
     fHandle = 0;

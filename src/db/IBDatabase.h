@@ -48,6 +48,14 @@ class TIBDatabase : public TCustomConnection, public IIBConnection {
   const TStringList& Params() const { return fParams; }
   void SetParams(const TStringList& value) { fParams.Assign(value); }
 
+  // Whole seconds a connect may take, from the call until the server has
+  // answered the attach; 0 (the default) leaves it to the client library's
+  // own settings. Sent as the parameter block's connect time-out item after
+  // the items of Params, and a TCP connect still waiting then is cut off
+  // (the client library puts no bound on that step).
+  int ConnectTimeout() const { return fConnectTimeout; }
+  void SetConnectTimeout(int seconds) { fConnectTimeout = seconds > 0 ? seconds : 0; }
+
   int SQLDialect() const { return fSQLDialect; }
   void SetSQLDialect(int value);
   // The database's dialect while attached; 1 after a normal disconnect.
@@ -130,6 +138,7 @@ class TIBDatabase : public TCustomConnection, public IIBConnection {
   int fDBSQLDialect = 3;
   TTraceFlags fTraceFlags;
   int fIdleTimer = 0;
+  int fConnectTimeout = 0;
   std::unique_ptr<TIBTimer> fTimer;
   bool fIdleFlag = false;
   TIBTransaction* fDefaultTransaction = nullptr;  // not owned; cleared when it is freed

@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+#include <utility>
+
 #include "admin/Configuration.h"
 #include "support/TempDirectory.h"
 
@@ -40,6 +43,16 @@ TEST(TIniFile, LongValuesAreCutAndEveryReadSeesTheFile) {
   EXPECT_EQ(ini.ReadString(ConfigSection, MainHTMLKey, ""), std::string(2047, 'a'));
   dir.Write("c.ini", "[Nemvo.FrameWork]\nMainHTML=/new.html\n");
   EXPECT_EQ(ini.ReadString(ConfigSection, MainHTMLKey, ""), "/new.html");
+}
+
+TEST(Configuration, LoginTimeoutIsWholeSecondsWithinItsRange) {
+  const std::pair<std::string, int> cases[] = {
+      {"2", 2},       {"0", 0},       {"15", 15},     {"3600", 3600}, {"007", 7},
+      // Anything else gives the default.
+      {"", 15},       {"3601", 15},   {"-1", 15},     {"+5", 15},     {"5s", 15},
+      {"1.5", 15},    {"abc", 15},    {"99999999999", 15},           {"0x10", 15},
+  };
+  for (const auto& [text, seconds] : cases) EXPECT_EQ(LoginTimeoutSeconds(text), seconds) << "'" << text << "'";
 }
 
 // The build's settings as the build system passed them to this test, not

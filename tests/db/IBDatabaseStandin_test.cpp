@@ -65,6 +65,21 @@ TEST(StandinConnection, NormalConnectSendsTheBlockAndDetaches) {
   EXPECT_EQ(AttachLine("ana", "a=b") + "info\ndetach\n", o.calls);
 }
 
+// A connect time-out goes into the block after the items of Params, which
+// stay as they are: isc_dpb_connect_timeout (57), four bytes, the seconds
+// least significant byte first. Without one the block is the Params' alone.
+TEST(StandinConnection, ConnectTimeoutFollowsTheParamsItems) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"15", "39040f000000"}, {"300", "39042c010000"}, {"0", ""}, {"-4", ""},
+  };
+  for (const auto& [seconds, item] : cases) {
+    Outcome o = RunProbe({{"NEMVO_PROBE_CONNECT_TIMEOUT", seconds}});
+    std::string line = AttachLine("ana", "a=b");
+    line.insert(line.size() - 1, item);
+    EXPECT_EQ(line + "info\ndetach\n", o.calls) << seconds;
+  }
+}
+
 TEST(StandinConnection, ConnectionLostDuringTheDialectQuery) {
   Outcome o = RunProbe({{"NEMVO_STANDIN_INFO_ERROR", "lost"}});
   std::istringstream lines(o.output);

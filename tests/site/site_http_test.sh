@@ -185,6 +185,26 @@ write_config
 check "wrong DBSuporte: message page with the database's error text" is_message nodb \
   "I/O error during &quot;open&quot; operation for file &quot;/nonexistent/nemvo-site-test.fdb&quot;"$'\r\n'"Error while trying to open file"$'\r\n'"No such file or directory"
 
+# --- A database server that accepts and never answers ----------------------------
+# The login answers within its bound (LoginTimeout, 2 s here) with the client
+# library's error text, instead of the client library's three minutes, and the
+# program gives the attempt up (nothing is left behind: see the end).
+"$NEMVO_SITE_SILENT_SERVER" > "$work/silent.port" &
+silent_pid=$!
+for _ in $(seq 50); do [ -s "$work/silent.port" ] && break; sleep 0.1; done
+write_config "127.0.0.1/$(cat "$work/silent.port"):/nemvo/silent.fdb" "LoginTimeout=2"$'\n'
+silent_start=$(date +%s%N)
+form silent "$NEMVO_TEST_USER" "$NEMVO_TEST_PASSWORD"
+silent_ms=$((($(date +%s%N) - silent_start) / 1000000))
+write_config
+kill "$silent_pid" 2>/dev/null
+wait "$silent_pid" 2>/dev/null
+check "silent database server: message page with the client library's text" is_message silent \
+  "connection rejected by remote interface"
+echo "     answered in $silent_ms ms"
+check "silent database server: answered after the 2 s bound, well before 10 s" \
+  [ "$silent_ms" -ge 1500 -a "$silent_ms" -lt 10000 ]
+
 # --- Request bodies at and above the limit ----------------------------------------
 
 # A right login padded to SIZE bytes of body.

@@ -49,9 +49,9 @@ rejected_text=$'Usu\xe1rio/Senha inv\xe1lidos'
 
 # The configuration every site test runs with; written before each test, since
 # other program tests may rewrite the same file between them.
-write_config() {
+write_config() {  # [DBSUPORTE [FURTHER LINES]]
   mkdir -p "$(dirname "$NEMVO_SITE_CONFIG")"
-  printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\n' "${1:-$NEMVO_TEST_DB}" "$NEMVO_SITE_TEMPLATE" \
+  printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\n%s' "${1:-$NEMVO_TEST_DB}" "$NEMVO_SITE_TEMPLATE" "${2:-}" \
     > "$NEMVO_SITE_CONFIG.tmp"
   chmod 0644 "$NEMVO_SITE_CONFIG.tmp"
   mv "$NEMVO_SITE_CONFIG.tmp" "$NEMVO_SITE_CONFIG"

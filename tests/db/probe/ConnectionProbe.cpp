@@ -6,6 +6,7 @@
 // then "connected 0|1", "dialect <SQLDialect> <DBSQLDialect>" and the events
 // fired by the step, "events A,B,...". CR and LF are written as \r and \n.
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -58,6 +59,8 @@ int main(int argc, char** argv) {
     db.SetDatabaseName(argv[1]);
     db.Params().Add(std::string("user_name=") + argv[2]);
     db.Params().Add(std::string("password=") + argv[3]);
+    // NEMVO_PROBE_CONNECT_TIMEOUT: the connection's ConnectTimeout, in seconds.
+    if (const char* timeout = std::getenv("NEMVO_PROBE_CONNECT_TIMEOUT")) db.SetConnectTimeout(std::atoi(timeout));
     auto record = [](const char* name) { return [name](TComponent&) { events.push_back(name); }; };
     db.BeforeConnect = record("BeforeConnect");
     db.AfterConnect = record("AfterConnect");
