@@ -100,6 +100,14 @@ uint64_t TTraceChannel::LiveReaders() const {
   return live;
 }
 
+bool TTraceChannel::Lost() const {
+  const platform::TSharedChannel& c = *fChannel;
+  for (const auto* object : {&c.memory, &c.mutex, &c.writeEvent, &c.writeFinishedEvent, &c.readEvent,
+                             &c.readFinishedEvent})
+    if ((*object)->Lost()) return true;
+  return false;
+}
+
 int32_t TTraceChannel::LiveReaderCount() const { return static_cast<int32_t>(std::popcount(LiveReaders())); }
 
 int32_t TTraceChannel::RepairCounts() {
@@ -204,6 +212,10 @@ void TTraceChannel::UnregisterReader() {
 
 std::optional<TTraceChunk> TTraceChannel::ReadChunk(Clock::time_point deadline) {
   platform::TSharedChannel& c = *fChannel;
+  // A registered reader that finds nobody counted knows the count is wrong
+  // (somebody wrote over it): writers would offer nothing. One will do for
+  // now; the next writer counts exactly.
+  if (fSlot && MonitorCount() <= 0) StoreCount(MonitorCountOffset, 1);
   for (;;) {
     if (c.writeEvent->Load(ChunkNumberOffset) != fLastChunk) {
       TTraceChunk chunk;

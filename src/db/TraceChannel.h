@@ -87,6 +87,9 @@ class TTraceChannel {
   int32_t ReaderCount() const;
   // The registered readers that are alive, as the kernel knows them.
   int32_t LiveReaderCount() const;
+  // Whether one of the objects was shortened under this process: the
+  // channel then does nothing more here, and its user opens it anew.
+  bool Lost() const;
 
   // Writer side: hands the message over chunk by chunk. Waits for the
   // channel at most `channelWait` and for the readers of each chunk until

@@ -6,14 +6,24 @@
 
 namespace nemvo {
 
-TTraceReader::TTraceReader(const std::string& channelName) : fChannel(TTraceChannel::Open(channelName)) {
+TTraceReader::TTraceReader(const std::string& channelName)
+    : fChannelName(channelName), fChannel(TTraceChannel::Open(channelName)) {
   // Every reader slot taken.
   if (!fChannel->RegisterReader()) RaiseClientError(ClientErrorKind::ceSharedResourceFailed, EUSERS);
 }
 
-TTraceReader::~TTraceReader() { fChannel->UnregisterReader(); }
+TTraceReader::~TTraceReader() {
+  if (fChannel) fChannel->UnregisterReader();
+}
 
 std::optional<TTraceMessage> TTraceReader::ReadMessage(TTraceChannel::Clock::time_point deadline) {
+  if (fChannel->Lost()) {
+    fPartial.reset();
+    fHeld.reset();
+    fChannel.reset();  // gives its slot up
+    fChannel = TTraceChannel::Open(fChannelName);
+    if (!fChannel->RegisterReader()) RaiseClientError(ClientErrorKind::ceSharedResourceFailed, EUSERS);
+  }
   for (;;) {
     std::optional<TTraceChunk> chunk;
     if (fHeld) {

@@ -26,11 +26,14 @@ class TTraceReader {
   TTraceReader& operator=(const TTraceReader&) = delete;
 
   // The next whole message, or nothing when none completed before `deadline`.
+  // A channel lost under the reader (TTraceChannel::Lost) is opened and
+  // registered on anew.
   std::optional<TTraceMessage> ReadMessage(TTraceChannel::Clock::time_point deadline);
 
   TTraceChannel& Channel() { return *fChannel; }
 
  private:
+  std::string fChannelName;
   std::unique_ptr<TTraceChannel> fChannel;
   std::optional<TTraceMessage> fPartial;  // chunks of a message still arriving
   std::optional<TTraceChunk> fHeld;       // first chunk of the next message

@@ -59,12 +59,13 @@ class TraceTest : public ::testing::Test {
     platform::RemoveSharedChannel(TTraceChannel::ObjectNames(fName));
   }
 
-  // One erroring request, timed from the program's start to its end.
-  TimedRun ErroringRequest() {
+  // One erroring request, timed from the program's start to its end; the
+  // attach fails with `attachMessages` ("|" between messages).
+  TimedRun ErroringRequest(const std::string& attachMessages = kAttachMessages) {
     const std::string body = "u=nemvo&p=secret";
     CGIVars vars = Request("POST", "/main", body,
                            {{"LD_LIBRARY_PATH", NEMVO_STANDIN_CLIENT_DIR},
-                            {"NEMVO_STANDIN_ATTACH_MESSAGES", kAttachMessages},
+                            {"NEMVO_STANDIN_ATTACH_MESSAGES", attachMessages},
                             {"NEMVO_STANDIN_ATTACH_CODE", "335544344"},
                             {"NEMVO_TRACE_CHANNEL", fName}});
     const auto start = Clock::now();
@@ -74,10 +75,10 @@ class TraceTest : public ::testing::Test {
   }
 
   // The answer is the message page, and the program ended by itself.
-  static void ExpectAnswered(const TimedRun& timed) {
+  static void ExpectAnswered(const TimedRun& timed, const std::string& shown = kShownMessage) {
     EXPECT_FALSE(timed.run.timedOut);
     EXPECT_EQ(timed.run.exitCode, 0);
-    EXPECT_EQ(timed.run.out, Failed(kShownMessage));
+    EXPECT_EQ(timed.run.out, Failed(shown));
     EXPECT_EQ(timed.run.err, "");
     EXPECT_TRUE(timed.run.leftBehind.empty());
   }
