@@ -83,6 +83,31 @@ class TraceTest : public ::testing::Test {
     EXPECT_TRUE(timed.run.leftBehind.empty());
   }
 
+  // Erroring requests one after another for `span`, five at least: each
+  // answered, and ended within the bound.
+  void RequestsAnsweredInTime(Clock::duration span) {
+    const auto start = Clock::now();
+    for (int i = 0; i < 5 || Clock::now() - start < span; ++i) {
+      TimedRun run = ErroringRequest();
+      ExpectAnswered(run);
+      EXPECT_LT(run.elapsed, kExitBound);
+    }
+  }
+
+  // Requests whose database error is `marker` until `reader` prints it (five
+  // at most, a second apart); then the reader ends on SIGINT.
+  void ReaderReceivesAndEnds(TChildProcess& reader, const std::string& marker) {
+    bool received = false;
+    for (int i = 0; i < 5 && !received; ++i) {
+      ExpectAnswered(ErroringRequest(marker), marker);
+      received = reader.WaitForOutput(marker + "\n", 1s);
+    }
+    EXPECT_TRUE(received) << reader.Output();
+    reader.Signal(SIGINT);
+    const int status = reader.Finish();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+
   // Starts nemvo-trace; with `waitRegistered`, waits until it has a reader
   // slot (which no other reader may take or leave meanwhile) and writers
   // see a reader counted.
