@@ -22,7 +22,7 @@ packages=(
   clang libclang-rt-dev valgrind
   firebird3.0-server firebird3.0-utils libfbclient2 firebird-dev
   lighttpd apache2 nginx-light fcgiwrap libfcgi-dev libfcgi-bin php8.2-fpm php8.2-interbase
-  curl jq hyperfine wrk inotify-tools procps iproute2 librsvg2-bin
+  curl jq hyperfine wrk inotify-tools procps iproute2 iptables librsvg2-bin
   chromium chromium-driver
   debhelper dpkg-dev fakeroot lintian systemd spawn-fcgi
 )
