@@ -35,6 +35,23 @@ class WebActionItemTest : public ::testing::Test {
  protected:
   std::unique_ptr<TWebModule> module{CreateDataModule<TWebModule>()};
   TWebActionItems& actions = module->Actions();
+
+  // A producer named Page1 and a component that only offers the producing
+  // interface, both on the module, and two new actions.
+  struct Placed {
+    TNamedProducer* producer;
+    TPlainContent* content;
+    TWebActionItem& a;
+    TWebActionItem& b;
+  };
+  Placed PlaceProducers() {
+    auto* producer = CreateOwned<TNamedProducer>(module.get());
+    producer->SetName("Page1");
+    auto* content = CreateOwned<TPlainContent>(module.get());
+    TWebActionItem& a = actions.Add();
+    TWebActionItem& b = actions.Add();
+    return {producer, content, a, b};
+  }
 };
 
 TEST_F(WebActionItemTest, PathInfoIsKeptInNormalForm) {
@@ -116,11 +133,7 @@ TEST_F(WebActionItemTest, OneDefaultActionPerCollection) {
 }
 
 TEST_F(WebActionItemTest, ProducersExcludeEachOtherAndAreDroppedWhenFreed) {
-  auto* producer = CreateOwned<TNamedProducer>(module.get());
-  producer->SetName("Page1");
-  auto* content = CreateOwned<TPlainContent>(module.get());
-  TWebActionItem& a = actions.Add();
-  TWebActionItem& b = actions.Add();
+  auto [producer, content, a, b] = PlaceProducers();
   a.SetProducer(producer);
   b.SetProducer(producer);
   a.SetProducerContent(content);
@@ -145,11 +158,7 @@ TEST_F(WebActionItemTest, ProducersExcludeEachOtherAndAreDroppedWhenFreed) {
 // free it: the actions keep it, and drop it when it is destroyed.
 TEST_F(WebActionItemTest, ProducersThatMoveAreKeptUntilDestroyed) {
   for (bool toAnotherOwner : {true, false}) {
-    auto* producer = CreateOwned<TNamedProducer>(module.get());
-    producer->SetName("Page1");
-    auto* content = CreateOwned<TPlainContent>(module.get());
-    TWebActionItem& a = actions.Add();
-    TWebActionItem& b = actions.Add();
+    auto [producer, content, a, b] = PlaceProducers();
     a.SetProducer(producer);
     b.SetProducerContent(content);
     auto other = std::make_unique<TComponent>(nullptr);
