@@ -39,6 +39,7 @@ TCallDeadline::TCallDeadline(std::chrono::milliseconds after) {
   std::memset(&event, 0, sizeof event);
   event.sigev_notify = SIGEV_THREAD_ID;
   event.sigev_signo = kSignal;
+  // This glibc offers the thread's id field under this name only.
   event._sigev_un._tid = static_cast<pid_t>(syscall(SYS_gettid));
   timer_t timer;
   if (timer_create(CLOCK_MONOTONIC, &event, &timer) != 0) return;
