@@ -10,20 +10,14 @@
  *
  * The body is "u=...&p=..." without %-escapes; nothing is decoded.
  */
-#include <dlfcn.h>
 #include <fcntl.h>
-#include <ibase.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-typedef ISC_STATUS (*attach_fn)(ISC_STATUS*, short, const ISC_SCHAR*, isc_db_handle*, short, const ISC_SCHAR*);
-typedef ISC_STATUS (*info_fn)(ISC_STATUS*, isc_db_handle*, short, const ISC_SCHAR*, short, ISC_SCHAR*);
-typedef ISC_LONG (*vax_fn)(const ISC_SCHAR*, short);
-typedef ISC_STATUS (*detach_fn)(ISC_STATUS*, isc_db_handle*);
-typedef ISC_LONG (*interprete_fn)(ISC_SCHAR*, const ISC_STATUS**);
+#include "floor_client.h"
 
 static void write_all(const char* data, size_t size) {
   while (size > 0) {
@@ -79,50 +73,25 @@ int main(int argc, char** argv) {
   field(body, "u", user, sizeof user);
   field(body, "p", password, sizeof password);
 
-  void* lib = dlopen("libfbclient.so.2", RTLD_NOW);
-  if (!lib) return 2;
-  attach_fn attach;
-  info_fn info;
-  vax_fn vax;
-  detach_fn detach;
-  interprete_fn interprete;
-  void* p;
-#define BIND(var, name) (p = dlsym(lib, name), memcpy(&var, &p, sizeof p), p != NULL)
-  if (!BIND(attach, "isc_attach_database") || !BIND(info, "isc_database_info") || !BIND(vax, "isc_vax_integer") ||
-      !BIND(detach, "isc_detach_database") || !BIND(interprete, "isc_interprete"))
-    return 2;
-
-  size_t n = strlen(user), m = strlen(password);
+  struct floor_client client;
+  if (floor_load_client(&client)) return 2;
   char dpb[600];
-  size_t len = 0;
-  dpb[len++] = isc_dpb_version1;
-  dpb[len++] = isc_dpb_user_name;
-  dpb[len++] = (char)n;
-  memcpy(dpb + len, user, n);
-  len += n;
-  dpb[len++] = isc_dpb_password;
-  dpb[len++] = (char)m;
-  memcpy(dpb + len, password, m);
-  len += m;
+  size_t len = floor_dpb(dpb, user, password);
+  if (len == 0) return 2;
 
   ISC_STATUS status[ISC_STATUS_LENGTH] = {0};
   isc_db_handle db = 0;
-  if (attach(status, (short)strlen(argv[1]), argv[1], &db, (short)len, dpb)) {
+  if (client.attach(status, (short)strlen(argv[1]), argv[1], &db, (short)len, dpb)) {
     char text[1024], page[2048];
     size_t used = 0;
     const ISC_STATUS* cursor = status;
-    while (interprete(text, &cursor) > 0 && used < sizeof page - 1)
+    while (client.interprete(text, &cursor) > 0 && used < sizeof page - 1)
       used += (size_t)snprintf(page + used, sizeof page - used, "%s", text);
     respond(page, used < sizeof page ? used : sizeof page - 1);
     return 0;
   }
-  const char items[] = {isc_info_db_sql_dialect};
-  char buffer[512];
-  int dialect = 1;
-  if (info(status, &db, 1, items, sizeof buffer, buffer) == 0 && buffer[0] == isc_info_db_sql_dialect)
-    dialect = (int)vax(buffer + 3, (short)vax(buffer + 1, 2));
-  (void)dialect;
-  detach(status, &db);
+  (void)floor_dialect(&client, &db);
+  client.detach(status, &db);
 
   int fd = open(argv[2], O_RDONLY);
   struct stat st;

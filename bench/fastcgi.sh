@@ -44,6 +44,8 @@ password=Bench-fc-1
 targets=(fcgi php cgi floor static)
 # shellcheck source=../scripts/web-servers.sh
 source scripts/web-servers.sh
+# shellcheck source=bench_lib.sh
+source bench/bench_lib.sh
 
 say() { printf '%s\n' "$*" >&2; }
 for tool in wrk curl lighttpd nginx php-fpm8.2; do
@@ -184,19 +186,12 @@ kill "$floor_pid" 2>/dev/null || true
 wait "$floor_pid" 2>/dev/null || true
 floor_pid=
 
-# quantile FILE Q: the Q-quantile (nearest rank) of the second column (ms).
-quantile() {
-  awk '{ print $2 }' "$1" | sort -n |
-    awk -v q="$2" '{ v[NR] = $1 } END { r = int(q * NR + 0.999999); if (r < 1) r = 1; printf "%.2f", v[r] }'
-}
+# quantile FILE Q: the Q-quantile of the times (ms).
+quantile() { bench_quantile "$1" "$2"; }
 
 # --- Throughput ---------------------------------------------------------------------
 say "== Throughput: 8 clients, ${seconds} s per target, 3 rounds"
-cat >"$tmp/post.lua" <<EOF
-wrk.method = "POST"
-wrk.body = "$body"
-wrk.headers["Content-Type"] = "application/x-www-form-urlencoded"
-EOF
+bench_post_script "$tmp/post.lua" "$body"
 for r in 0 1 2; do
   for j in 0 1 2 3 4; do
     t=${targets[$(((r + j) % 5))]}

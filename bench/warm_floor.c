@@ -17,9 +17,7 @@
  *       N logins back to back; prints the process's resident size (VmRSS,
  *       KiB) after the first 100 and after all of them
  */
-#include <dlfcn.h>
 #include <fcntl.h>
-#include <ibase.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -27,15 +25,9 @@
 #include <time.h>
 #include <unistd.h>
 
-typedef ISC_STATUS (*attach_fn)(ISC_STATUS*, short, const ISC_SCHAR*, isc_db_handle*, short, const ISC_SCHAR*);
-typedef ISC_STATUS (*info_fn)(ISC_STATUS*, isc_db_handle*, short, const ISC_SCHAR*, short, ISC_SCHAR*);
-typedef ISC_LONG (*vax_fn)(const ISC_SCHAR*, short);
-typedef ISC_STATUS (*detach_fn)(ISC_STATUS*, isc_db_handle*);
+#include "floor_client.h"
 
-static attach_fn attach;
-static info_fn info;
-static vax_fn vax;
-static detach_fn detach;
+static struct floor_client client;
 static char dpb[600];
 static size_t dpb_length;
 static char* page;
@@ -61,14 +53,9 @@ static long resident_kib(void) {
 static int login(const char* database, const char* template_path) {
   ISC_STATUS status[ISC_STATUS_LENGTH] = {0};
   isc_db_handle db = 0;
-  if (attach(status, (short)strlen(database), database, &db, (short)dpb_length, dpb)) return 1;
-  const char items[] = {isc_info_db_sql_dialect};
-  char buffer[512];
-  int dialect = 1;
-  if (info(status, &db, 1, items, sizeof buffer, buffer) == 0 && buffer[0] == isc_info_db_sql_dialect)
-    dialect = (int)vax(buffer + 3, (short)vax(buffer + 1, 2));
-  (void)dialect;
-  detach(status, &db);
+  if (client.attach(status, (short)strlen(database), database, &db, (short)dpb_length, dpb)) return 1;
+  (void)floor_dialect(&client, &db);
+  client.detach(status, &db);
 
   int fd = open(template_path, O_RDONLY);
   struct stat st;
@@ -90,28 +77,13 @@ static int login(const char* database, const char* template_path) {
 
 int main(int argc, char** argv) {
   if (argc < 6) {
-    fprintf(stderr, "usage: %s DATABASE USER PASSWORD TEMPLATE lines|seconds S\n", argv[0]);
+    fprintf(stderr, "usage: %s DATABASE USER PASSWORD TEMPLATE lines|seconds S|memory N\n", argv[0]);
     return 2;
   }
   const char *database = argv[1], *user = argv[2], *password = argv[3], *template_path = argv[4];
-  void* lib = dlopen("libfbclient.so.2", RTLD_NOW);
-  if (!lib) return 2;
-  void* p;
-#define BIND(var, name) (p = dlsym(lib, name), memcpy(&var, &p, sizeof p), p != NULL)
-  if (!BIND(attach, "isc_attach_database") || !BIND(info, "isc_database_info") || !BIND(vax, "isc_vax_integer") ||
-      !BIND(detach, "isc_detach_database"))
-    return 2;
-  size_t n = strlen(user), m = strlen(password);
-  if (n > 255 || m > 255) return 2;
-  dpb[dpb_length++] = isc_dpb_version1;
-  dpb[dpb_length++] = isc_dpb_user_name;
-  dpb[dpb_length++] = (char)n;
-  memcpy(dpb + dpb_length, user, n);
-  dpb_length += n;
-  dpb[dpb_length++] = isc_dpb_password;
-  dpb[dpb_length++] = (char)m;
-  memcpy(dpb + dpb_length, password, m);
-  dpb_length += m;
+  if (floor_load_client(&client)) return 2;
+  dpb_length = floor_dpb(dpb, user, password);
+  if (dpb_length == 0) return 2;
 
   if (strcmp(argv[5], "lines") == 0) {
     char line[64];

@@ -39,6 +39,8 @@ password=Bench-ws-1
 kinds=(lighttpd apache nginx)
 # shellcheck source=../scripts/web-servers.sh
 source scripts/web-servers.sh
+# shellcheck source=bench_lib.sh
+source bench/bench_lib.sh
 
 say() { printf '%s\n' "$*" >&2; }
 for tool in wrk curl lighttpd apache2 nginx fcgiwrap; do
@@ -138,19 +140,12 @@ for i in $(seq 0 $((rounds - 1))); do
   done
 done
 
-# quantile FILE Q: the Q-quantile (nearest rank) of the second column, in ms.
-quantile() {
-  awk '{ print $2 * 1000 }' "$1" | sort -n |
-    awk -v q="$2" '{ v[NR] = $1 } END { r = int(q * NR + 0.999999); if (r < 1) r = 1; printf "%.1f", v[r] }'
-}
+# quantile FILE Q: the Q-quantile of the second column (curl's seconds), in ms.
+quantile() { bench_quantile "$1" "$2" 1000 1; }
 
 # --- Throughput -----------------------------------------------------------------------
 say "== Throughput: 8 clients, ${seconds} s per deployment and kind of connection, 3 rounds"
-cat >"$tmp/post.lua" <<EOF
-wrk.method = "POST"
-wrk.body = "$body"
-wrk.headers["Content-Type"] = "application/x-www-form-urlencoded"
-EOF
+bench_post_script "$tmp/post.lua" "$body"
 for r in 0 1 2; do
   for j in $(seq 0 $((count - 1))); do
     d=${deployments[$(((r + j) % count))]}
