@@ -2,8 +2,9 @@
 
 #include <fcgiapp.h>
 
-#include <array>
+#include <algorithm>
 #include <cerrno>
+#include <vector>
 
 #include "base/Exception.h"
 #include "cgi/FastCGIRequestSource.h"
@@ -11,7 +12,7 @@
 #include "platform/ListeningSocket.h"
 #include "platform/StandardStreams.h"
 #include "platform/TerminationRequests.h"
-#include "platform/WaitReadable.h"
+#include "platform/ReadinessSet.h"
 
 namespace nemvo {
 
@@ -87,14 +88,21 @@ void TFastCGIApplication::Run() {
   // cannot reach it.
   if (!platform::SetNonBlocking(fListenSocket)) throw EOSError::FromLastError(errno);
   RequestSlot slot(fListenSocket);
+  platform::ReadinessSet waits;
+  if (!waits.Add(fTerminationChannel) || !waits.Add(fListenSocket, true)) throw EOSError::FromLastError(errno);
+  int watchedKept = -1;
   while (fMaxRequests <= 0 || fServed < fMaxRequests) {
+    // The kept connection's number may have gone to another connection since
+    // the last wait, so it is watched anew each time.
     const int kept = slot.KeptConnection();
-    const std::array<int, 3> fds{fTerminationChannel, fListenSocket, kept};
-    std::array<bool, 3> ready{};
-    platform::WaitReadable(fds, ready, -1);
-    if (ready[0] && platform::TakeTerminationRequest(fTerminationChannel)) break;
-    if (kept >= 0 && !ready[2]) {
-      if (!ready[1]) continue;
+    if (watchedKept >= 0) waits.Remove(watchedKept);
+    if (kept >= 0) waits.Add(kept);
+    watchedKept = kept;
+    const std::vector<int> ready = waits.Wait(-1);
+    auto isReady = [&ready](int fd) { return fd >= 0 && std::find(ready.begin(), ready.end(), fd) != ready.end(); };
+    if (isReady(fTerminationChannel) && platform::TakeTerminationRequest(fTerminationChannel)) break;
+    if (kept >= 0 && !isReady(kept)) {
+      if (!isReady(fListenSocket)) continue;
       // A new connection while the kept one is idle: one process serves one
       // connection at a time, so the idle one goes.
       slot.DropKeptConnection(fListenSocket);

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "platform/StandardStreams.h"
-#include "platform/WaitReadable.h"
+#include "platform/ReadinessSet.h"
 
 namespace nemvo::platform {
 
@@ -42,7 +42,7 @@ class Pool {
     for (int s : {SIGTERM, SIGINT, SIGCHLD}) sigaddset(&set, s);
     sigprocmask(SIG_BLOCK, &set, nullptr);
     fSignals = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
-    if (fSignals < 0) {
+    if (fSignals < 0 || !fWaits.Add(fSignals)) {
       Log(std::string("cannot watch signals: ") + std::strerror(errno));
       return 1;
     }
@@ -121,9 +121,7 @@ class Pool {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
       timeout = int(std::max<long long>(0, std::min<long long>(left + 1, 60000)));
     }
-    const int fds[] = {fSignals};
-    bool ready[] = {false};
-    if (!WaitReadable(fds, ready, timeout)) return;
+    if (fWaits.Wait(timeout).empty()) return;
     signalfd_siginfo info;
     while (read(fSignals, &info, sizeof info) == ssize_t(sizeof info)) {
       if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) fStopping = true;
@@ -163,6 +161,7 @@ class Pool {
   const std::function<int()>& fWorker;
   const pid_t fParent;
   int fSignals = -1;
+  ReadinessSet fWaits;
   bool fStopping = false;
   std::map<pid_t, Clock::time_point> fWorkers;  // by pid: when started
   std::vector<Clock::time_point> fRestarts;     // workers to start, by when
