@@ -82,7 +82,7 @@ std::optional<FastCGIPoolOptions> ParseFastCGIPoolOptions(const std::vector<std:
 }
 
 std::string FastCGIUsage() {
-  return "usage: nemvoweb --fastcgi unix:PATH|HOST:PORT [--workers N] [--max-requests M]\n"
+  return "usage: nemvoweb --fastcgi unix:PATH|HOST:PORT|stdin [--workers N] [--max-requests M]\n"
          "                [--shutdown-timeout SECONDS] [--allow-remote]\n"
          "       (without arguments: a CGI program, or a FastCGI server when standard input is a\n"
          "       listening socket)\n";

@@ -9,7 +9,7 @@
 namespace nemvo {
 
 struct FastCGIPoolOptions {
-  std::string address;       // "unix:PATH" or "HOST:PORT"
+  std::string address;       // "unix:PATH", "HOST:PORT" or "stdin"
   int workers = 0;           // 0: as many as the machine has processors
   int64_t maxRequests = 0;   // per worker before it is replaced; 0: no limit
   bool allowRemote = false;  // a TCP address off the loopback interface

@@ -165,6 +165,17 @@ bool IsListeningSocket(int fd) {
 }
 
 ListeningSocket OpenListeningSocket(const std::string& address, bool allowRemote, std::string& error) {
+  if (address == kInheritedAddress) {
+    // The socket was opened, bound and secured by whoever started us (a
+    // service manager's socket unit): take it as it is, and leave its file
+    // to its owner.
+    ListeningSocket result;
+    if (IsListeningSocket(STDIN_FILENO))
+      result.fd = STDIN_FILENO;
+    else
+      error = "standard input is not a listening socket";
+    return result;
+  }
   if (address.starts_with(kUnixPrefix)) return OpenUnix(address.substr(kUnixPrefix.size()), error);
   ListeningSocket result;
   result.fd = OpenTCP(address, allowRemote, error);

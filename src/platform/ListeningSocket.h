@@ -10,7 +10,11 @@ namespace nemvo::platform {
 // input). One system call: cheap enough for every CGI start.
 bool IsListeningSocket(int fd);
 
-// A listening socket for `address`: "unix:PATH" (mode 0660; a file left
+// The address that names the listening socket handed over as standard input.
+inline constexpr const char* kInheritedAddress = "stdin";
+
+// A listening socket for `address`: "stdin" (the one handed over as standard
+// input, so that a pool can serve a service manager's socket), "unix:PATH" (mode 0660; a file left
 // there by a server that has gone is replaced, a live server's socket or any
 // other file is not) or "HOST:PORT" ("[V6]:PORT" for an IPv6 address), which
 // must be a loopback address unless `allowRemote`: FastCGI carries no

@@ -142,34 +142,55 @@ TEST_F(FastCGIProgram, KeptConnection) {
   ExpectCleanEnd(pool);
 }
 
-// Started by a web server with a listening socket as standard input, the
-// program serves FastCGI itself, until asked to end.
+// Started with a listening socket as standard input, the program serves
+// FastCGI on it until asked to end: by itself (a web server's bin-path,
+// spawn-fcgi), or as a pool of workers sharing it ("--fastcgi stdin", a
+// service manager's socket unit).
 TEST_F(FastCGIProgram, ListeningSocketAsStandardInput) {
-  TempDirectory dir;
-  const std::string path = dir.PathOf("stdin.sock");
-  int listening = socket(AF_UNIX, SOCK_STREAM, 0);
-  sockaddr_un address = {};
-  address.sun_family = AF_UNIX;
-  std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  ASSERT_EQ(listen(listening, 8), 0);
-  std::vector<std::string> args;
-  if (UnderValgrind())
-    args = {"valgrind", "-q", "--error-exitcode=" + std::to_string(ValgrindErrorExit), "--leak-check=full",
-            "--show-leak-kinds=definite", "--errors-for-leak-kinds=definite"};
-  args.push_back(kProgram);
-  const pid_t pid = FastCGIPool::Spawn(args, {}, dir.PathOf("log"), listening);
-  close(listening);
-  for (const Case& c : RequestCases(false)) {
-    CGIRun run = RunFastCGI(path, c.vars, c.input, c.options);
-    EXPECT_EQ(run.out, c.out) << c.name;
+  struct StartForm {
+    std::string name;
+    std::vector<std::string> args;
+    std::string log;
+  };
+  const std::vector<StartForm> forms = {
+      {"one process", {}, ""},
+      {"pool", {"--fastcgi", "stdin", "--workers", "2"}, "listening on stdin, 2 workers"},
+  };
+  for (const StartForm& form : forms) {
+    SCOPED_TRACE(form.name);
+    TempDirectory dir;
+    const std::string path = dir.PathOf("stdin.sock");
+    int listening = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+    ASSERT_EQ(bind(listening, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ASSERT_EQ(listen(listening, 8), 0);
+    std::vector<std::string> args;
+    if (UnderValgrind())
+      args = {"valgrind", "-q", "--error-exitcode=" + std::to_string(ValgrindErrorExit), "--leak-check=full",
+              "--show-leak-kinds=definite", "--errors-for-leak-kinds=definite"};
+    args.push_back(kProgram);
+    args.insert(args.end(), form.args.begin(), form.args.end());
+    const pid_t pid = FastCGIPool::Spawn(args, {}, dir.PathOf("log"), listening);
+    close(listening);
+    for (const Case& c : RequestCases(false)) {
+      CGIRun run = RunFastCGI(path, c.vars, c.input, c.options);
+      EXPECT_EQ(run.out, c.out) << c.name;
+    }
+    kill(pid, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    std::ifstream log(dir.PathOf("log"));
+    const std::string logText(std::istreambuf_iterator<char>(log), {});
+    if (form.log.empty())
+      EXPECT_EQ(logText, "");
+    else
+      EXPECT_NE(logText.find(form.log), std::string::npos) << logText;
+    // The socket belongs to whoever handed it over: the program leaves its file.
+    EXPECT_TRUE(std::filesystem::exists(path));
   }
-  kill(pid, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(waitpid(pid, &status, 0), pid);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-  std::ifstream log(dir.PathOf("log"));
-  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(log), {}), "");
 }
 
 // A web server's CGI can turn the words of a query string into arguments: a
