@@ -15,3 +15,17 @@ wrk.body = "$2"
 wrk.headers["Content-Type"] = "application/x-www-form-urlencoded"
 LUA
 }
+
+# bench_database_up / bench_database_down: the benchmark's database $dbpath
+# (dialect 3) and user $user/$password on the local Firebird server ($fb is
+# scripts/firebird.sh), and their removal (which never fails).
+bench_database_up() {
+  "$fb" start
+  "$fb" create-db "$dbpath" 3
+  "$fb" create-user "$user" "$password"
+}
+bench_database_down() {
+  "$fb" drop-db "$dbpath" >/dev/null 2>&1 || true
+  "$fb" drop-user "$user" >/dev/null 2>&1 || true
+  "$fb" stop || true
+}

@@ -69,18 +69,14 @@ cleanup() {
   ws_stop lighttpd "$run" || true
   "$pool" stop "$run/pool" || true
   if [ -n "$php_pid" ]; then kill -QUIT "$php_pid" 2>/dev/null || true; wait "$php_pid" 2>/dev/null || true; fi
-  "$fb" drop-db "$dbpath" >/dev/null 2>&1 || true
-  "$fb" drop-user "$user" >/dev/null 2>&1 || true
-  "$fb" stop || true
+  bench_database_down
   rm -rf "$tmp"
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-"$fb" start
-"$fb" create-db "$dbpath" 3
-"$fb" create-user "$user" "$password"
+bench_database_up
 database=$("$fb" url "$dbpath")
 
 ws_stop nginx "$run/nginx"; ws_stop lighttpd "$run"; "$pool" stop "$run/pool"

@@ -77,18 +77,14 @@ cleanup() {
   trap - EXIT INT TERM
   local set
   for set in "${sets[@]}"; do stop_set "${set_run[$set]}"; done
-  "$fb" drop-db "$dbpath" >/dev/null 2>&1 || true
-  "$fb" drop-user "$user" >/dev/null 2>&1 || true
-  "$fb" stop || true
+  bench_database_down
   rm -rf "$tmp"
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-"$fb" start
-"$fb" create-db "$dbpath" 3
-"$fb" create-user "$user" "$password"
+bench_database_up
 
 awk -f bench/main_template.awk >"$build/main.html"
 printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\n' "$("$fb" url "$dbpath")" "$build/main.html" >"$config"

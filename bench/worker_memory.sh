@@ -19,6 +19,8 @@ export NEMVO_FB_LEASE="bench-memory-$$" NEMVO_FB_LEASE_PID=$$
 dbpath=/var/lib/firebird/3.0/data/nemvo-bench/memory.fdb
 user=nemvo_bench_mem
 password=Bench-mem-1
+# shellcheck source=bench_lib.sh
+source bench/bench_lib.sh
 
 say() { printf '%s\n' "$*" >&2; }
 say "== Building in $build"
@@ -29,17 +31,13 @@ cmake --build "$build" --target nemvoweb bench_worker_memory bench_warm_floor -j
 cleanup() {
   trap - EXIT INT TERM
   "$root/scripts/fastcgi-pool.sh" stop "$run/pool" || true
-  "$fb" drop-db "$dbpath" >/dev/null 2>&1 || true
-  "$fb" drop-user "$user" >/dev/null 2>&1 || true
-  "$fb" stop || true
+  bench_database_down
 }
 trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-"$fb" start
-"$fb" create-db "$dbpath" 3
-"$fb" create-user "$user" "$password"
+bench_database_up
 rm -rf "$run"
 mkdir -p "$run"
 awk -f bench/main_template.awk >"$run/main.html"
