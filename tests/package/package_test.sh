@@ -326,11 +326,14 @@ serve apache-cgi apache apache2.conf
 serve lighttpd-fastcgi lighttpd lighttpd-fastcgi.conf "$port"
 serve apache-fastcgi apache apache2-fastcgi.conf
 serve nginx-fastcgi nginx nginx-fastcgi.conf
-check "FastCGI service: one process, as $service_user, answered through every server" \
-  [ "$(stat -c %U "/proc/$service_pid" 2>/dev/null)" = "$service_user" ]
+workers=$(pgrep -P "$service_pid" | tr '\n' ' ' || true)
+workers_users=$(for w in $workers; do stat -c %U "/proc/$w" 2>/dev/null; done | sort -u | tr -d '\n')
+check "FastCGI service: a pool, as $service_user, answered through every server" \
+  [ "$(stat -c %U "/proc/$service_pid" 2>/dev/null)" = "$service_user" -a -n "$workers" -a "$workers_users" = "$service_user" ]
 kill -TERM "$service_pid" 2>/dev/null
 for _ in $(seq 50); do kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
-check "FastCGI service: ends on SIGTERM" bash -c "! kill -0 $service_pid 2>/dev/null"
+check "FastCGI service: ends on SIGTERM, its workers with it" \
+  bash -c "! kill -0 $service_pid 2>/dev/null && for w in $workers; do ! kill -0 \$w 2>/dev/null || exit 1; done"
 stop_process "$service_pid"
 service_pid=""
 
