@@ -24,6 +24,7 @@
 #include "main/CommandLine.h"
 #include "platform/Environment.h"
 #include "platform/ListeningSocket.h"
+#include "platform/ModularPower.h"
 #include "platform/ProcessInfo.h"
 #include "platform/StandardStreams.h"
 #include "platform/TerminationRequests.h"
@@ -67,6 +68,9 @@ int RunCGI() {
 int ServeFastCGI(int listenSocket, int64_t maxRequests) {
   int exitCode = 0;
   try {
+    // A worker pays for many logins: their arithmetic by libcrypto, loaded
+    // now rather than during the first request (platform/ModularPower.h).
+    platform::UseFastModularPower();
     const int channel = platform::OpenTerminationChannel();
     if (channel < 0) throw EOSError::FromLastError(errno);
     Application = std::make_unique<TFastCGIApplication>(listenSocket, channel, maxRequests);
