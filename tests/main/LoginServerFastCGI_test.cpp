@@ -81,5 +81,48 @@ TEST_F(ServerFastCGI, ConcurrentRequestsGetTheirOwnAnswers) {
   EXPECT_EQ(AttachmentsSettled(), fAttachmentsBefore);
 }
 
+size_t Occurrences(const std::string& text, const std::string& what) {
+  size_t n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+  return n;
+}
+
+// A worker's logins compute with libcrypto: the client library's calls of
+// mp_exptmod reach the program's own (which the executable must export), and
+// that one says on standard error which code delivered each result. Without
+// a loadable libcrypto (a file under its name that the loader refuses) the
+// worker says so once, and its logins are the client library's own work.
+TEST_F(ServerFastCGI, LoginArithmeticIsLibcryptosInAWorker) {
+  const std::string expected = Prepare(kServerCases[0]);
+  struct Setting {
+    const char* name;
+    CGIVars env;
+    const char* deliveredBy;
+    const char* notBy;
+    bool saysLibcryptoIsMissing;
+  };
+  const Setting settings[] = {
+      {"libcrypto at hand", {{"NEMVO_REPORT_MODULAR_POWERS", "1"}}, "mp_exptmod: libcrypto\n", "mp_exptmod: library\n",
+       false},
+      {"libcrypto unloadable",
+       {{"NEMVO_REPORT_MODULAR_POWERS", "1"}, {"LD_LIBRARY_PATH", NEMVO_UNLOADABLE_CRYPTO_DIR}},
+       "mp_exptmod: library\n", "mp_exptmod: libcrypto\n", true},
+  };
+  for (const Setting& setting : settings) {
+    FastCGIPool pool(kProgram, {.workers = 1, .env = setting.env});
+    for (int i = 0; i < 2; ++i) {
+      CGIRun run = RunFastCGI(pool, Vars("POST", "/main", kRight, {}), Fill(kRight));
+      EXPECT_EQ(run.out, expected) << setting.name;
+    }
+    EXPECT_EQ(pool.Stop(10s), 0) << pool.Log();
+    const std::string log = pool.Log();
+    // Each login computes several powers (four with Firebird 3's client).
+    EXPECT_GE(Occurrences(log, setting.deliveredBy), 2u) << setting.name << "\n" << log;
+    EXPECT_EQ(Occurrences(log, setting.notBy), 0u) << setting.name << "\n" << log;
+    EXPECT_EQ(Occurrences(log, "logins use the client library's own arithmetic"), setting.saysLibcryptoIsMissing ? 1u : 0u)
+        << setting.name << "\n" << log;
+  }
+}
+
 }  // namespace
 }  // namespace nemvo::testing

@@ -76,5 +76,17 @@ std::string CaseName(const ::testing::TestParamInfo<ServerCase>& info) { return 
 
 INSTANTIATE_TEST_SUITE_P(Server, ServerLogin, ::testing::ValuesIn(kServerCases), CaseName);
 
+// A CGI process computes its login as the client library alone would:
+// every call of mp_exptmod reaches the program's own (exported from the
+// executable), which hands it on to the library's; libcrypto is never loaded.
+TEST_F(ServerLoginFixture, LoginArithmeticIsTheLibrarysInACGIProcess) {
+  const std::string expected = Prepare(kServerCases[0]);
+  CGIRun run = RunCGI(kProgram, Vars("POST", "/main", kRight, {{"NEMVO_REPORT_MODULAR_POWERS", "1"}}), Fill(kRight));
+  EXPECT_EQ(run.exitCode, 0);
+  EXPECT_EQ(run.out, expected);
+  EXPECT_NE(run.err.find("mp_exptmod: library\n"), std::string::npos) << run.err;
+  EXPECT_EQ(run.err.find("libcrypto"), std::string::npos) << run.err;
+}
+
 }  // namespace
 }  // namespace nemvo::testing
