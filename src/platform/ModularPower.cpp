@@ -136,7 +136,8 @@ bool PowerByCrypto(const TModularPower::CryptoFunctions& c, const SecretBytes& b
     Number e(c, c.fromBytes(exponent.Data(), int(exponent.Size()), nullptr));
     Number m(c, c.fromBytes(modulus.Data(), int(modulus.Size()), nullptr));
     Number r(c, c.numberNew());
-    if (b.Get() && e.Get() && m.Get() && r.Get() && c.power(r.Get(), b.Get(), e.Get(), m.Get(), context, nullptr) == 1) {
+    if (b.Get() && e.Get() && m.Get() && r.Get() &&
+        c.power(r.Get(), b.Get(), e.Get(), m.Get(), context, nullptr) == 1) {
       result.emplace(size_t((c.bits(r.Get()) + 7) / 8));
       done = c.toBytes(r.Get(), result->Data()) == int(result->Size());
     }
@@ -236,7 +237,8 @@ bool TModularPower::ComputeFast(const IntegerFunctions& integers, const void* G,
     fState.compare_exchange_strong(unchecked, State::checked, std::memory_order_acq_rel);
     source = Source::libcrypto;
   } else if (fState.exchange(State::dropped, std::memory_order_acq_rel) != State::dropped) {
-    LogLine(ProgramName(), "mp_exptmod: libcrypto's result differs from the library's own: the library's is used from now on");
+    LogLine(ProgramName(),
+            "mp_exptmod: libcrypto's result differs from the library's own: the library's is used from now on");
   }
   return true;
 }
@@ -291,6 +293,7 @@ extern "C" int mp_exptmod(const void* G, const void* X, const void* P, void* Y) 
   }
   if (scope) dlclose(scope);
   if (ReportWanted())
-    LogLine(ProgramName(), source == TModularPower::Source::libcrypto ? "mp_exptmod: libcrypto" : "mp_exptmod: library");
+    LogLine(ProgramName(),
+            source == TModularPower::Source::libcrypto ? "mp_exptmod: libcrypto" : "mp_exptmod: library");
   return result;
 }

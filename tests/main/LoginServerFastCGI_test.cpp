@@ -119,7 +119,8 @@ TEST_F(ServerFastCGI, LoginArithmeticIsLibcryptosInAWorker) {
     // Each login computes several powers (four with Firebird 3's client).
     EXPECT_GE(Occurrences(log, setting.deliveredBy), 2u) << setting.name << "\n" << log;
     EXPECT_EQ(Occurrences(log, setting.notBy), 0u) << setting.name << "\n" << log;
-    EXPECT_EQ(Occurrences(log, "logins use the client library's own arithmetic"), setting.saysLibcryptoIsMissing ? 1u : 0u)
+    EXPECT_EQ(Occurrences(log, "logins use the client library's own arithmetic"),
+              setting.saysLibcryptoIsMissing ? 1u : 0u)
         << setting.name << "\n" << log;
   }
 }

@@ -250,7 +250,8 @@ TEST(ModularPower, WithoutUsableLibcryptoEveryResultIsTheLibrarys) {
   ASSERT_NE(file, nullptr);
   fputs("not a shared object\n", file);
   fclose(file);
-  for (const std::string& library : {std::string("libnemvo-no-such-crypto.so.3"), notAnObject, std::string("libm.so.6")}) {
+  const std::string unusable[] = {"libnemvo-no-such-crypto.so.3", notAnObject, "libm.so.6"};
+  for (const std::string& library : unusable) {
     TModularPower power(library);
     EXPECT_FALSE(power.Loaded()) << library;
     EXPECT_NE(power.LoadError(), "") << library;
