@@ -1,6 +1,7 @@
 #include "platform/ModularPower.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <errno.h>
 #include <openssl/bn.h>
 #include <openssl/err.h>
@@ -74,17 +75,20 @@ struct TModularPower::IntegerFunctions {
   // only 0 and 1 are ever passed, which read the same at any width).
   int (*compareDigit)(const void*, uint64_t) = nullptr;
 
-  explicit IntegerFunctions(LibraryHandle scope) {
+  explicit IntegerFunctions(LibraryHandle scope) : fScope(scope) {
     if (!scope) return;
     power = As<decltype(power)>(dlsym(scope, "mp_exptmod"));
     // Never ours: handing a call on to it would call it again.
     if (power == &mp_exptmod) power = nullptr;
-    byteSize = As<decltype(byteSize)>(dlsym(scope, "mp_unsigned_bin_size"));
-    toBytes = As<decltype(toBytes)>(dlsym(scope, "mp_to_unsigned_bin"));
-    fromBytes = As<decltype(fromBytes)>(dlsym(scope, "mp_read_unsigned_bin"));
-    compareDigit = As<decltype(compareDigit)>(dlsym(scope, "mp_cmp_d"));
   }
-  bool CanConvert() const { return byteSize && toBytes && fromBytes && compareDigit; }
+  // The rest, looked up only where libcrypto is to compute. Whether all are there.
+  bool FindConverters() {
+    byteSize = As<decltype(byteSize)>(dlsym(fScope, "mp_unsigned_bin_size"));
+    toBytes = As<decltype(toBytes)>(dlsym(fScope, "mp_to_unsigned_bin"));
+    fromBytes = As<decltype(fromBytes)>(dlsym(fScope, "mp_read_unsigned_bin"));
+    compareDigit = As<decltype(compareDigit)>(dlsym(fScope, "mp_cmp_d"));
+    return byteSize && toBytes && fromBytes && compareDigit;
+  }
 
   // The magnitude of `n`, big-endian, without leading zero bytes (none at
   // all for zero); false if it cannot be read.
@@ -94,6 +98,9 @@ struct TModularPower::IntegerFunctions {
     bytes.emplace(size_t(size));
     return toBytes(n, bytes->Data()) == MpOkay;
   }
+
+ private:
+  LibraryHandle fScope;
 };
 
 struct TModularPower::CryptoFunctions {
@@ -189,7 +196,7 @@ TModularPower::~TModularPower() {
 
 int TModularPower::Compute(LibraryHandle integerLibrary, const void* G, const void* X, const void* P, void* Y,
                            Source* deliveredBy) {
-  const IntegerFunctions integers(integerLibrary);
+  IntegerFunctions integers(integerLibrary);
   // Without the library's own function there is nothing to compare with or
   // hand on to: the call fails as the library fails bad input.
   if (!integers.power) {
@@ -198,7 +205,7 @@ int TModularPower::Compute(LibraryHandle integerLibrary, const void* G, const vo
   }
   int result = MpOkay;
   Source source = Source::library;
-  if (!fCrypto || Dropped() || !integers.CanConvert() || !ComputeFast(integers, G, X, P, Y, result, source)) {
+  if (!fCrypto || Dropped() || !integers.FindConverters() || !ComputeFast(integers, G, X, P, Y, result, source)) {
     result = integers.power(G, X, P, Y);
     source = Source::library;
   }
@@ -250,6 +257,30 @@ namespace {
 // during the end of the process too).
 std::atomic<TModularPower*> processPower{nullptr};
 
+// The file name of the loaded library whose memory holds `address`; null for
+// the program itself or for none. (dladdr would also search the library's
+// symbols for the nearest one, at several times the cost.)
+const char* ObjectHolding(const void* address) {
+  struct Search {
+    uintptr_t address;
+    const char* name = nullptr;
+  } search{reinterpret_cast<uintptr_t>(address)};
+  dl_iterate_phdr(
+      [](dl_phdr_info* object, size_t, void* data) {
+        auto& s = *static_cast<Search*>(data);
+        for (ElfW(Half) i = 0; i < object->dlpi_phnum; ++i) {
+          const ElfW(Phdr)& segment = object->dlpi_phdr[i];
+          if (segment.p_type == PT_LOAD && s.address - (object->dlpi_addr + segment.p_vaddr) < segment.p_memsz) {
+            s.name = object->dlpi_name;
+            return 1;
+          }
+        }
+        return 0;
+      },
+      &search);
+  return search.name && *search.name ? search.name : nullptr;
+}
+
 bool ReportWanted() {
   static const bool wanted = !EnvironmentVariable(ReportModularPowersVariable).empty();
   return wanted;
@@ -278,10 +309,8 @@ extern "C" int mp_exptmod(const void* G, const void* X, const void* P, void* Y) 
   using namespace nemvo::platform;
   // The caller's object, and through it the library it was linked with (a
   // handle's scope is the object and what it depends on, not the program).
-  Dl_info caller{};
-  LibraryHandle scope = nullptr;
-  if (dladdr(__builtin_return_address(0), &caller) && caller.dli_fname)
-    scope = dlopen(caller.dli_fname, RTLD_LAZY | RTLD_NOLOAD);
+  const char* caller = ObjectHolding(__builtin_return_address(0));
+  LibraryHandle scope = caller ? dlopen(caller, RTLD_LAZY | RTLD_NOLOAD) : nullptr;
 
   TModularPower::Source source = TModularPower::Source::library;
   int result;
