@@ -113,7 +113,9 @@ void TWM1::WM1loginAction(TObject*, TWebRequest& request, TWebResponse& response
       producer.SetHTMLFile(config->ReadString(ConfigSection, MainHTMLKey, ""));
       response.SetContent(producer.ProduceContent());
     }
-    db.SetConnected(false);
+    // The connection stays open past the answer: the module closes it when
+    // it is freed, which the hosts do once the web server has the answer
+    // (a module used again closes it above, before its next connect).
     config.reset();
   } catch (const Exception& e) {
     // Closed before the answer is built; a failure to close leaves the action.

@@ -37,7 +37,8 @@ class TWM1 : public TWebModule {
   // The "main" action. Never changes `handled`: a failure is answered with
   // the message page and counts as handled too. Only exceptions outside the
   // program's own hierarchy, and one raised while closing the connection
-  // after a failure, leave it.
+  // after a failure, leave it. After a login the connection is left open for
+  // the module's release, after the answer, to close.
   void WM1loginAction(TObject* sender, TWebRequest& request, TWebResponse& response, bool& handled);
 
   // The message page (see admin/MessagePage.h); uses nothing of the module.

@@ -75,7 +75,12 @@ TFastCGIApplication::TFastCGIApplication(int listenSocket, int terminationChanne
     : TCGIApplication(owner),
       fListenSocket(listenSocket),
       fTerminationChannel(terminationChannel),
-      fMaxRequests(maxRequests) {}
+      fMaxRequests(maxRequests) {
+  // Each request gets modules of its own, freed once its answer has gone: a
+  // module kept for the next request would carry this one's credentials into
+  // it, and the connection its login left open.
+  SetCacheConnections(false);
+}
 
 void TFastCGIApplication::Run() {
   TWebApplication::Run();
@@ -119,6 +124,9 @@ void TFastCGIApplication::Run() {
     }
     slot.SkipUnreadBody();
     FCGX_Finish_r(&slot.request);
+    // The web server has the answer: the request's modules, and with them its
+    // database connection, go now, before the next request is waited for.
+    ReleaseRetiredModules();
   }
 }
 

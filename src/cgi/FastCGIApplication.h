@@ -12,7 +12,8 @@ class TFastCGIApplication : public TCGIApplication {
  public:
   // `listenSocket` is shared with the other workers, `terminationChannel`
   // becomes readable when the process is asked to end; neither is owned.
-  // `maxRequests` 0: no limit.
+  // `maxRequests` 0: no limit. CacheConnections starts false: the modules of
+  // a request are freed after its answer (ReleaseRetiredModules), not reused.
   TFastCGIApplication(int listenSocket, int terminationChannel, int64_t maxRequests, TComponent* owner = nullptr);
 
   // Serves requests one after another. A request being answered is always

@@ -36,11 +36,14 @@ void TWebModuleList::AddModule(std::unique_ptr<TComponent> module) {
   if (fOnModuleAdded) fOnModuleAdded(added);
 }
 
-void TWebModuleList::FreeModule(TComponent* module) {
+void TWebModuleList::FreeModule(TComponent* module) { TakeModule(module).reset(); }
+
+std::unique_ptr<TComponent> TWebModuleList::TakeModule(TComponent* module) {
   auto it = std::find_if(fModules.begin(), fModules.end(), [&](const auto& m) { return m.get() == module; });
-  if (it == fModules.end()) return;
-  std::unique_ptr<TComponent> freed = std::move(*it);
+  if (it == fModules.end()) return nullptr;
+  std::unique_ptr<TComponent> taken = std::move(*it);
   fModules.erase(it);
+  return taken;
 }
 
 TComponent* TWebModuleList::ModuleByClassOnDemand(const TComponentClass& cls) {

@@ -63,6 +63,9 @@ class TWebModuleList : public TAbstractWebModuleList {
   void AddModule(std::unique_ptr<TComponent> module);
   // Frees the module if the list holds it.
   void FreeModule(TComponent* module);
+  // Hands the module over to the caller, out of the list; null when the list
+  // does not hold it.
+  std::unique_ptr<TComponent> TakeModule(TComponent* module);
 
   // Fix-ups nest; the outermost Begin makes this the thread's current list,
   // the outermost End resolves the names looked up in vain meanwhile.

@@ -31,6 +31,7 @@ TWebRequestHandler::TWebRequestHandler(TComponent* owner)
 
 TWebRequestHandler::~TWebRequestHandler() {
   // The lists' modules go before the factories that made them.
+  ReleaseRetiredModules();
   fActiveModuleLists.clear();
   fInactiveModuleLists.clear();
 }
@@ -44,6 +45,8 @@ void TWebRequestHandler::RegisterModuleClass(const TComponentClass& moduleClass)
 }
 
 TWebModuleList& TWebRequestHandler::ActivateModules() {
+  // Left over by a host that did not release them after the last answer.
+  ReleaseRetiredModules();
   if (fMaxConnections > 0 && fPendingCount >= fMaxConnections) throw EWebException(kTooManyConnections);
   std::lock_guard<std::mutex> guard(fLock);
   struct ResetPending {
@@ -68,27 +71,42 @@ TWebModuleList& TWebRequestHandler::ActivateModules() {
 }
 
 void TWebRequestHandler::DeactivateModules(TWebModuleList& list) {
-  std::unique_ptr<TWebModuleList> owned;
+  std::lock_guard<std::mutex> guard(fLock);
+  auto it = std::find_if(fActiveModuleLists.begin(), fActiveModuleLists.end(),
+                         [&](const auto& l) { return l.get() == &list; });
+  if (it == fActiveModuleLists.end()) return;
+  // Room first: nothing below fails half-way with a module in no list.
+  fRetiredModules.reserve(fRetiredModules.size() + size_t((*it)->ItemCount()));
+  fRetiredModuleLists.reserve(fRetiredModuleLists.size() + 1);
+  fInactiveModuleLists.reserve(fInactiveModuleLists.size() + 1);
+  std::unique_ptr<TWebModuleList> owned = std::move(*it);
+  fActiveModuleLists.erase(it);
+  for (int i = 0; i < fModuleFactories->FactoryCount(); ++i) {
+    TAbstractWebModuleFactory& factory = fModuleFactories->Factories(i);
+    if (factory.CacheMode() != DestroyAfterRequest) continue;
+    if (TComponent* module = owned->FindModuleByClass(factory.ComponentClass()))
+      fRetiredModules.push_back(owned->TakeModule(module));
+  }
+  if (fCacheConnections && owned->ItemCount() > 0)
+    fInactiveModuleLists.push_back(std::move(owned));
+  else
+    fRetiredModuleLists.push_back(std::move(owned));
+}
+
+void TWebRequestHandler::ReleaseRetiredModules() {
+  std::vector<std::unique_ptr<TComponent>> modules;
+  std::vector<std::unique_ptr<TWebModuleList>> lists;
   {
     std::lock_guard<std::mutex> guard(fLock);
-    auto it = std::find_if(fActiveModuleLists.begin(), fActiveModuleLists.end(),
-                           [&](const auto& l) { return l.get() == &list; });
-    if (it == fActiveModuleLists.end()) return;
-    owned = std::move(*it);
-    fActiveModuleLists.erase(it);
-    for (int i = 0; i < fModuleFactories->FactoryCount(); ++i) {
-      TAbstractWebModuleFactory& factory = fModuleFactories->Factories(i);
-      if (factory.CacheMode() != DestroyAfterRequest) continue;
-      if (TComponent* module = owned->FindModuleByClass(factory.ComponentClass())) owned->FreeModule(module);
-    }
-    if (fCacheConnections && owned->ItemCount() > 0) {
-      fInactiveModuleLists.push_back(std::move(owned));
-      return;
-    }
+    modules.swap(fRetiredModules);
+    lists.swap(fRetiredModuleLists);
   }
-  // Freed outside the lock: a module's destructor may take its time.
-  owned.reset();
+  // Outside the lock: a module's destructor may take its time. In the order
+  // retired; a list frees its modules last made first.
+  for (auto& module : modules) module.reset();
+  for (auto& list : lists) list.reset();
 }
+
 
 void TWebRequestHandler::ActivateAutomaticModules(TWebModuleList& list) { list.AutoCreateModules(); }
 

@@ -3,6 +3,12 @@
 // module list for a request (or reuses an idle one), lets the list's
 // dispatcher route the request, sends the response and puts the list back.
 // Written for any number of requests; a CGI process serves one.
+//
+// What a request leaves to be freed is freed only once its answer is out of
+// the program's hands: freeing a module may take its time (a database
+// connection's close waits for the server), and the web server should not
+// wait for it. DeactivateModules retires it; the host calls
+// ReleaseRetiredModules once the web server has the answer.
 #include <memory>
 #include <mutex>
 #include <vector>
@@ -37,8 +43,14 @@ class TWebRequestHandler : public TComponent {
   // by the handler, until DeactivateModules.
   TWebModuleList& ActivateModules();
   // Keeps the list for reuse when CacheConnections and it holds a module,
-  // otherwise frees it with its modules.
+  // otherwise retires it with its modules; the modules of DestroyAfterRequest
+  // factories are retired too. Retired ones are no longer counted as active.
   void DeactivateModules(TWebModuleList& list);
+  // Frees what DeactivateModules retired. Hosts call it once the answer has
+  // reached the web server; the next activation and the handler's destruction
+  // free whatever is still retired, so nothing of a request outlives the
+  // next one's start even for a host that never calls it.
+  void ReleaseRetiredModules();
   // Creates the modules of every CreateAlways factory the list lacks.
   static void ActivateAutomaticModules(TWebModuleList& list);
 
@@ -49,6 +61,8 @@ class TWebRequestHandler : public TComponent {
   void SetCacheConnections(bool value) { fCacheConnections = value; }
   int ActiveCount() const { return int(fActiveModuleLists.size()); }
   int InactiveCount() const { return int(fInactiveModuleLists.size()); }
+  // Module lists and single modules retired and not yet freed.
+  int RetiredCount() const { return int(fRetiredModuleLists.size() + fRetiredModules.size()); }
   int32_t PendingCount() const { return fPendingCount; }
   TWebModuleFactoryList& ModuleFactories() { return *fModuleFactories; }
 
@@ -59,6 +73,9 @@ class TWebRequestHandler : public TComponent {
   std::vector<std::unique_ptr<TWebModuleList>> fActiveModuleLists;
   int32_t fPendingCount = 0;
   std::vector<std::unique_ptr<TWebModuleList>> fInactiveModuleLists;
+  // Retired, in the order retired; guarded by fLock too.
+  std::vector<std::unique_ptr<TWebModuleList>> fRetiredModuleLists;
+  std::vector<std::unique_ptr<TComponent>> fRetiredModules;
   int32_t fMaxConnections = 32;
   bool fCacheConnections = true;
   std::unique_ptr<TWebModuleFactoryList> fModuleFactories;

@@ -59,6 +59,8 @@ int RunCGI() {
     ShowException(CurrentExceptionInfo());
     exitCode = 1;
   }
+  // Only now, after the answer, the module goes, and with it the database
+  // connection the login left open.
   Application.reset();
   return exitCode;
 }

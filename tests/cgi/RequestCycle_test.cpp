@@ -31,6 +31,7 @@ struct Behaviour {
   bool reportRaises = false;
   bool failInConstructor = false;
   int created = 0, destroyed = 0, reported = 0;
+  std::string lifecycle;  // "made " and "freed " as modules come and go
   std::string reportedMessage;
   TComponent* reporter = nullptr;
 };
@@ -76,8 +77,12 @@ class TDispatchingModule : public TDispatcher {
   explicit TDispatchingModule(TComponent* owner) : TDispatcher(owner) {
     if (gB.failInConstructor) throw EResNotFound("Resource TDispatchingModule not found");
     ++gB.created;
+    gB.lifecycle += "made ";
   }
-  ~TDispatchingModule() override { ++gB.destroyed; }
+  ~TDispatchingModule() override {
+    ++gB.destroyed;
+    gB.lifecycle += "freed ";
+  }
 };
 
 // A module with a plain component first and the dispatcher placed second.
@@ -221,13 +226,18 @@ TEST_F(RequestCycle, HandledRequestIsSentOnceAndTheModuleKeptForTheNext) {
 }
 
 TEST_F(RequestCycle, ModuleIsFreedWithTheHandler) {
-  {
-    TWebRequestHandler handler;
-    handler.RegisterModuleClass(TDispatchingModule::StaticClass());
-    Handle(handler);
-    EXPECT_EQ(gB.destroyed, 0);
+  for (bool caching : {true, false}) {
+    SCOPED_TRACE(caching ? "kept for reuse" : "retired, never released");
+    gB = Behaviour();
+    {
+      TWebRequestHandler handler;
+      handler.SetCacheConnections(caching);
+      handler.RegisterModuleClass(TDispatchingModule::StaticClass());
+      Handle(handler);
+      EXPECT_EQ(gB.destroyed, 0);
+    }
+    EXPECT_EQ(gB.destroyed, 1);
   }
-  EXPECT_EQ(gB.destroyed, 1);
 }
 
 TEST_F(RequestCycle, WithoutCachingTheListAndModuleGoAfterTheRequest) {
@@ -235,10 +245,67 @@ TEST_F(RequestCycle, WithoutCachingTheListAndModuleGoAfterTheRequest) {
   handler.SetCacheConnections(false);
   handler.RegisterModuleClass(TDispatchingModule::StaticClass());
   Handle(handler);
-  EXPECT_EQ(gB.destroyed, 1);
+  // Retired: freed when the host has delivered the answer.
+  EXPECT_EQ(gB.destroyed, 0);
   EXPECT_EQ(handler.InactiveCount(), 0);
+  EXPECT_EQ(handler.RetiredCount(), 1);
+  handler.ReleaseRetiredModules();
+  EXPECT_EQ(gB.destroyed, 1);
+  EXPECT_EQ(handler.RetiredCount(), 0);
   Handle(handler);
   EXPECT_EQ(gB.created, 2);
+}
+
+// A host that never releases: the next request still starts without the
+// last one's modules, freed before its own are made.
+TEST_F(RequestCycle, RetiredModulesAreFreedBeforeTheNextRequestsAreMade) {
+  TWebRequestHandler handler;
+  handler.SetCacheConnections(false);
+  handler.RegisterModuleClass(TDispatchingModule::StaticClass());
+  Handle(handler);
+  Handle(handler);
+  EXPECT_EQ(gB.lifecycle, "made freed made ");
+  EXPECT_EQ(handler.RetiredCount(), 1);
+}
+
+// However the request ends, its modules wait for the release, and retired
+// lists no longer count against MaxConnections.
+TEST_F(RequestCycle, RetiredOnEveryWayOut) {
+  struct Case {
+    const char* name;
+    Behaviour::Route route;
+    bool reportHandles;
+    bool raises;
+  } cases[] = {
+      {"handled", Behaviour::Handle, true, false},
+      {"not handled", Behaviour::Pass, true, false},
+      {"answered by the module's error page", Behaviour::Raise, true, false},
+      {"exception leaving the cycle", Behaviour::Raise, false, true},
+      {"foreign object leaving the cycle", Behaviour::RaiseForeign, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    gB = Behaviour();
+    gB.route = c.route;
+    gB.reportHandles = c.reportHandles;
+    TCGIApplication application;
+    application.Factory();
+    application.SetCacheConnections(false);
+    application.SetMaxConnections(1);
+    application.RegisterModuleClass(TDispatchingModule::StaticClass());
+    bool raised = false;
+    try {
+      Handle(application);
+    } catch (...) {
+      raised = true;
+    }
+    EXPECT_EQ(raised, c.raises);
+    EXPECT_EQ(gB.destroyed, 0);
+    EXPECT_EQ(application.ActiveCount(), 0);
+    EXPECT_EQ(application.RetiredCount(), 1);
+    EXPECT_NO_THROW(application.ActivateModules()) << "a retired list is not a connection in use";
+    EXPECT_EQ(gB.destroyed, 1) << "the activation freed the retired one";
+  }
 }
 
 TEST_F(RequestCycle, UnhandledRequestWritesNothing) {
@@ -328,8 +395,11 @@ TEST_F(RequestCycle, DestroyAfterRequestModulesGoWithTheRequest) {
   handler.ModuleFactories().AddFactory(
       std::make_unique<TTestFactory>(TDispatchingModule::StaticClass(), CreateAlways, DestroyAfterRequest));
   EXPECT_TRUE(Handle(handler));
-  EXPECT_EQ(gB.destroyed, 1);
+  EXPECT_EQ(gB.destroyed, 0);
   EXPECT_EQ(handler.InactiveCount(), 0);
+  EXPECT_EQ(handler.RetiredCount(), 2) << "the module, and the list it left empty";
+  handler.ReleaseRetiredModules();
+  EXPECT_EQ(gB.destroyed, 1);
 }
 
 TEST_F(RequestCycle, ModuleCreationFailureLeavesNoList) {

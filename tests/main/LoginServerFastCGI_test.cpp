@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "main/FastCGIClient.h"
 #include "main/FastCGIPool.h"
 #include "main/ProgramCases.h"
 #include "main/ServerCases.h"
@@ -53,6 +54,56 @@ TEST_F(ServerFastCGI, EveryLineOneAfterAnotherOnOneWorker) {
   // Every worker ended with status 0 (under valgrind: no memory error, no lost block).
   EXPECT_FALSE(std::regex_search(pool.Log(), std::regex("exited with status [1-9]|killed"))) << pool.Log();
   EXPECT_EQ(AttachmentsSettled(), fAttachmentsBefore) << "attachments left open by the worker's end";
+}
+
+// The web server gets the answer before the login's connection is closed.
+// On a kept connection whose record ending the body is held back, the worker
+// has read the body, logged in and made the answer, but cannot finish the
+// request: the connection must still be open then, and stay open; once the
+// request is finished the answer comes, and then the connection closes.
+TEST_F(ServerFastCGI, ConnectionClosesOnlyOnceTheRequestIsFinished) {
+  const std::string expected = Prepare(kServerCases[0]);
+  FastCGIPool pool(kProgram, {.workers = 1});
+  FastCGIClient client(pool.ConnectTarget());
+  ASSERT_TRUE(client.Begin(Vars("POST", "/main", kRight, {}), true));
+  ASSERT_TRUE(client.Body(Fill(kRight)));
+  const int open = fAttachmentsBefore + 1;
+  int seen = -1;
+  const auto deadline = std::chrono::steady_clock::now() + 10s * (UnderValgrind() ? ValgrindSlowdown : 1);
+  while (seen != open && std::chrono::steady_clock::now() < deadline) {
+    seen = FirebirdServer::Attachments(FirebirdServer::DatabasePath());
+    if (seen != open) std::this_thread::sleep_for(50ms);
+  }
+  EXPECT_EQ(seen, open) << "the login's connection was not seen open while its request was unfinished";
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(FirebirdServer::Attachments(FirebirdServer::DatabasePath()), open)
+      << "closed before the request was finished";
+  EXPECT_TRUE(client.Body(""));
+  FastCGIClient::Answer answer = client.Read(10s);
+  EXPECT_TRUE(answer.ended);
+  EXPECT_EQ(answer.out, expected);
+  EXPECT_EQ(AttachmentsSettled(), fAttachmentsBefore) << "closed after the answer";
+  client.Close();
+  EXPECT_EQ(pool.Stop(10s), 0) << pool.Log();
+  EXPECT_EQ(pool.Log().find("Exception"), std::string::npos) << pool.Log();
+}
+
+// The last request of a worker (--max-requests) and a request followed by
+// the pool's end: the connection is closed all the same, after the answer.
+TEST_F(ServerFastCGI, WorkersEndingAfterAnAnswerCloseItsConnection) {
+  const std::string expected = Prepare(kServerCases[0]);
+  for (int64_t maxRequests : {1, 0}) {
+    SCOPED_TRACE(maxRequests ? "the worker's last request" : "the pool ended after the request");
+    FastCGIPool pool(kProgram, {.workers = 1, .maxRequests = maxRequests});
+    CGIRun run = RunFastCGI(pool, Vars("POST", "/main", kRight, {}), Fill(kRight));
+    EXPECT_EQ(run.out, expected);
+    if (maxRequests) {
+      EXPECT_TRUE(pool.WaitForStartedWorkers(2)) << "a replacement for the worker that ended" << pool.Log();
+    }
+    EXPECT_EQ(pool.Stop(10s), 0) << pool.Log();
+    EXPECT_FALSE(std::regex_search(pool.Log(), std::regex("exited with status [1-9]|killed"))) << pool.Log();
+    EXPECT_EQ(AttachmentsSettled(), fAttachmentsBefore);
+  }
 }
 
 // Several workers at once, right and wrong logins mixed: each answer is
