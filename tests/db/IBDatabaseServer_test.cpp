@@ -270,18 +270,7 @@ TEST_F(ServerConnection, AttachmentEndedByTheServer) {
   events.Take();
   // The administrator ends every attachment of the test user; the component
   // still holds its handle and must be able to let it go.
-  std::string sysdba = FirebirdServer::Script("sysdba-password");
-  sysdba.erase(sysdba.find_last_not_of('\n') + 1);
-  std::string sql("DELETE FROM MON$ATTACHMENTS WHERE MON$USER = UPPER('");
-  sql.append(FirebirdServer::User()).append("');");
-  std::string cmd("echo ");
-  cmd.append(FirebirdServer::Quote(sql))
-      .append(" | isql-fb -q -b -user SYSDBA -password ")
-      .append(FirebirdServer::Quote(sysdba))
-      .append(" ")
-      .append(FirebirdServer::Quote(FirebirdServer::Database()))
-      .append(" >/dev/null 2>&1");
-  ASSERT_EQ(0, ::system(cmd.c_str()));
+  ASSERT_TRUE(FirebirdServer::EndTestUserAttachments());
   EXPECT_NO_THROW(db->SetConnected(false));
   EXPECT_FALSE(db->Connected());
   EXPECT_EQ((Lines{"BeforeDisconnect", "AfterDisconnect"}), events.Take());

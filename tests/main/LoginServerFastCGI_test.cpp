@@ -4,7 +4,8 @@
 // byte for byte the CGI program's; after each request the server holds no
 // more attachments than before (the worker keeps no connection open between
 // requests), and the configuration and template of each line are the ones
-// used (read anew for every request).
+// used (read anew for every request). The login's connection closes only once
+// the worker has finished the request and its answer is delivered.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -26,7 +27,25 @@ using namespace std::chrono_literals;
 
 const std::string kProgram = NEMVO_WEB_PROGRAM;
 
-class ServerFastCGI : public ServerLoginFixture {};
+class ServerFastCGI : public ServerLoginFixture {
+ protected:
+  // Sends a right login on a kept connection without the record that ends
+  // its body: the worker answers it up to the request's end and waits there.
+  // The server's count once it shows the login's connection, or the last
+  // count after ten seconds.
+  int HoldRightLogin(FastCGIClient& client) {
+    const bool sent = client.Begin(Vars("POST", "/main", kRight, {}), true) && client.Body(Fill(kRight));
+    EXPECT_TRUE(sent) << "the worker closed the connection";
+    const int open = fAttachmentsBefore + 1;
+    int seen = -1;
+    const auto deadline = std::chrono::steady_clock::now() + 10s * (UnderValgrind() ? ValgrindSlowdown : 1);
+    while (sent && seen != open && std::chrono::steady_clock::now() < deadline) {
+      seen = FirebirdServer::Attachments(FirebirdServer::DatabasePath());
+      if (seen != open) std::this_thread::sleep_for(50ms);
+    }
+    return seen;
+  }
+};
 
 TEST_F(ServerFastCGI, EveryLineOneAfterAnotherOnOneWorker) {
   FastCGIPool pool(kProgram, {.workers = 1});
@@ -65,18 +84,10 @@ TEST_F(ServerFastCGI, ConnectionClosesOnlyOnceTheRequestIsFinished) {
   const std::string expected = Prepare(kServerCases[0]);
   FastCGIPool pool(kProgram, {.workers = 1});
   FastCGIClient client(pool.ConnectTarget());
-  ASSERT_TRUE(client.Begin(Vars("POST", "/main", kRight, {}), true));
-  ASSERT_TRUE(client.Body(Fill(kRight)));
-  const int open = fAttachmentsBefore + 1;
-  int seen = -1;
-  const auto deadline = std::chrono::steady_clock::now() + 10s * (UnderValgrind() ? ValgrindSlowdown : 1);
-  while (seen != open && std::chrono::steady_clock::now() < deadline) {
-    seen = FirebirdServer::Attachments(FirebirdServer::DatabasePath());
-    if (seen != open) std::this_thread::sleep_for(50ms);
-  }
-  EXPECT_EQ(seen, open) << "the login's connection was not seen open while its request was unfinished";
+  EXPECT_EQ(HoldRightLogin(client), fAttachmentsBefore + 1)
+      << "the login's connection was not seen open while its request was unfinished";
   std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(FirebirdServer::Attachments(FirebirdServer::DatabasePath()), open)
+  EXPECT_EQ(FirebirdServer::Attachments(FirebirdServer::DatabasePath()), fAttachmentsBefore + 1)
       << "closed before the request was finished";
   EXPECT_TRUE(client.Body(""));
   FastCGIClient::Answer answer = client.Read(10s);
@@ -86,6 +97,27 @@ TEST_F(ServerFastCGI, ConnectionClosesOnlyOnceTheRequestIsFinished) {
   client.Close();
   EXPECT_EQ(pool.Stop(10s), 0) << pool.Log();
   EXPECT_EQ(pool.Log().find("Exception"), std::string::npos) << pool.Log();
+}
+
+// The server ends the connection between the answer and the connection's
+// close: the answer is the one made, the close after it fails quietly, and
+// the worker serves the next request as it would have.
+TEST_F(ServerFastCGI, ConnectionLostBeforeItsCloseLeavesTheWorkerAsItWas) {
+  const std::string expected = Prepare(kServerCases[0]);
+  FastCGIPool pool(kProgram, {.workers = 1});
+  FastCGIClient client(pool.ConnectTarget());
+  ASSERT_EQ(HoldRightLogin(client), fAttachmentsBefore + 1);
+  ASSERT_TRUE(FirebirdServer::EndTestUserAttachments());
+  EXPECT_TRUE(client.Body(""));
+  FastCGIClient::Answer answer = client.Read(10s);
+  EXPECT_EQ(answer.out, expected);
+  client.Close();
+  CGIRun next = RunFastCGI(pool, Vars("POST", "/main", kRight, {}), Fill(kRight));
+  EXPECT_EQ(next.out, expected) << "the next request";
+  EXPECT_EQ(pool.StartedWorkers().size(), 1u) << pool.Log();
+  EXPECT_EQ(pool.Stop(10s), 0) << pool.Log();
+  EXPECT_EQ(pool.Log().find("Exception"), std::string::npos) << pool.Log();
+  EXPECT_EQ(AttachmentsSettled(), fAttachmentsBefore);
 }
 
 // The last request of a worker (--max-requests) and a request followed by

@@ -65,6 +65,24 @@ class FirebirdServer {
     return out;
   }
 
+  // Ends, as the administrator, every attachment of the test user to the
+  // test database: what a server going away does to a connection. False
+  // when it could not be done.
+  static bool EndTestUserAttachments() {
+    std::string sysdba = Script("sysdba-password");
+    sysdba.erase(sysdba.find_last_not_of('\n') + 1);
+    std::string sql("DELETE FROM MON$ATTACHMENTS WHERE MON$USER = UPPER('");
+    sql.append(User()).append("');");
+    std::string cmd("echo ");
+    cmd.append(Quote(sql))
+        .append(" | isql-fb -q -b -user SYSDBA -password ")
+        .append(Quote(sysdba))
+        .append(" ")
+        .append(Quote(Database()))
+        .append(" >/dev/null 2>&1");
+    return ::system(cmd.c_str()) == 0;
+  }
+
   // User attachments open on the database file `path`, or -1 when the count
   // cannot be had.
   static int Attachments(const std::string& path) {
