@@ -21,7 +21,7 @@
 #
 #   bench/fastcgi.sh [ROUNDS] [SECONDS]     (defaults: 200 rounds, 10 seconds)
 #
-# NEMVO_BENCH_WORKERS: the pools' size (default 4). Builds nemvoweb and the
+# NEMVO_BENCH_WORKERS: the pools' size (default 8, one per client). Builds nemvoweb and the
 # floor in build/bench-fastcgi. Stops and removes everything it started;
 # php-fpm runs with a configuration of its own on a unix socket, never as
 # the machine's service.
@@ -30,7 +30,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 rounds=${1:-200}
 seconds=${2:-10}
-workers=${NEMVO_BENCH_WORKERS:-4}
+workers=${NEMVO_BENCH_WORKERS:-8}
 build=$root/build/bench-fastcgi
 run=$build/run
 config=$run/Nemvo.Config
