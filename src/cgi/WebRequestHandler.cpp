@@ -107,7 +107,6 @@ void TWebRequestHandler::ReleaseRetiredModules() {
   for (auto& list : lists) list.reset();
 }
 
-
 void TWebRequestHandler::ActivateAutomaticModules(TWebModuleList& list) { list.AutoCreateModules(); }
 
 bool TWebRequestHandler::HandleRequest(TWebRequest& request, TWebResponse& response) {
