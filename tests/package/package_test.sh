@@ -213,7 +213,7 @@ service_exec=$(unit_value "${units[1]}" ExecStart)
 service_user=$(unit_value "${units[1]}" User)
 socket_path=$(unit_value "${units[0]}" ListenStream)
 check "the service runs the installed program on the socket unit's socket" \
-  [ "$service_exec" = "/usr/lib/cgi-bin/nemvoweb --fastcgi stdin" -a -n "$socket_path" -a "$(unit_value "${units[1]}" StandardInput)" = socket ]
+  [ "$service_exec" = "/usr/lib/cgi-bin/nemvoweb --fastcgi stdin --max-requests 10000" -a -n "$socket_path" -a "$(unit_value "${units[1]}" StandardInput)" = socket ]
 fcgi_socket=$tmp/fcgi/nemvoweb.sock
 mkdir -p "$tmp/fcgi"
 chmod 0755 "$tmp/fcgi"
