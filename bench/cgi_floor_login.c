@@ -97,12 +97,7 @@ int main(int argc, char** argv) {
   struct stat st;
   if (fd < 0 || fstat(fd, &st) != 0) return 2;
   char* page = malloc((size_t)st.st_size + 1);
-  size_t got = 0;
-  while (page && got < (size_t)st.st_size) {
-    ssize_t r = read(fd, page + got, (size_t)st.st_size - got);
-    if (r <= 0) break;
-    got += (size_t)r;
-  }
+  size_t got = floor_read_all(fd, page, (size_t)st.st_size);
   close(fd);
   if (page) respond(page, got);
   free(page);

@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <ibase.h>
 #include <string.h>
+#include <unistd.h>
 
 typedef ISC_STATUS (*attach_fn)(ISC_STATUS*, short, const ISC_SCHAR*, isc_db_handle*, short, const ISC_SCHAR*);
 typedef ISC_STATUS (*info_fn)(ISC_STATUS*, isc_db_handle*, short, const ISC_SCHAR*, short, ISC_SCHAR*);
@@ -62,6 +63,18 @@ static inline int floor_dialect(const struct floor_client* c, isc_db_handle* db)
   if (c->info(status, db, 1, items, sizeof buffer, buffer) == 0 && buffer[0] == isc_info_db_sql_dialect)
     return (int)c->vax(buffer + 3, (short)c->vax(buffer + 1, 2));
   return 1;
+}
+
+/* Reads up to `size` bytes of `fd` into `buffer` (which may be null: nothing
+ * is read); the number read, short only at the file's end or an error. */
+static inline size_t floor_read_all(int fd, char* buffer, size_t size) {
+  size_t got = 0;
+  while (buffer && got < size) {
+    ssize_t r = read(fd, buffer + got, size - got);
+    if (r <= 0) break;
+    got += (size_t)r;
+  }
+  return got;
 }
 
 #endif

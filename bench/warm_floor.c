@@ -65,12 +65,7 @@ static int login(const char* database, const char* template_path) {
     page = malloc((size_t)st.st_size);
     page_size = page ? (size_t)st.st_size : 0;
   }
-  size_t got = 0;
-  while (page && got < (size_t)st.st_size) {
-    ssize_t r = read(fd, page + got, (size_t)st.st_size - got);
-    if (r <= 0) break;
-    got += (size_t)r;
-  }
+  size_t got = floor_read_all(fd, page, (size_t)st.st_size);
   close(fd);
   return got == (size_t)st.st_size ? 0 : 1;
 }
