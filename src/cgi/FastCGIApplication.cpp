@@ -42,16 +42,28 @@ bool PassingAcceptFailure(int error) {
   }
 }
 
-// What the request object holds between requests.
+// What the request object holds between requests. The library never takes
+// a connection itself: it would wait on it without a bound (and on a unix
+// socket for up to two seconds before it reads a byte). The worker takes
+// each connection and hands it over as one the web server kept; when the
+// library then finds no whole request on it, its own accept fails at once on
+// the listening socket it is given, none (EBADF).
 struct RequestSlot {
+  static constexpr int kNoListener = -1;
   FCGX_Request request;
-  explicit RequestSlot(int listenSocket) { FCGX_InitRequest(&request, listenSocket, 0); }
+  RequestSlot() { FCGX_InitRequest(&request, kNoListener, 0); }
   ~RequestSlot() { FCGX_Free(&request, 1); }
   RequestSlot(const RequestSlot&) = delete;
   RequestSlot& operator=(const RequestSlot&) = delete;
   // A connection the web server asked to keep for its next request; -1 when
   // there is none. (The library keeps it in the request between requests.)
   int KeptConnection() const { return request.ipcFd; }
+  // A connection just taken, read by the next FCGX_Accept_r as if kept. Its
+  // first record says whether the web server keeps it after that request.
+  void Adopt(int connection) {
+    request.ipcFd = connection;
+    request.keepConnection = 1;
+  }
   // The web server's next request on a kept connection follows the end of
   // this one's body: whatever of the body the request did not read is read
   // now, so that the next request starts where it should.
@@ -61,21 +73,22 @@ struct RequestSlot {
     while (FCGX_GetStr(buffer, sizeof buffer, request.in) > 0) {
     }
   }
-  // Lets a kept connection go, so that the next accept takes a new one.
-  void DropKeptConnection(int listenSocket) {
+  // Lets a kept connection go.
+  void DropKeptConnection() {
     FCGX_Free(&request, 1);
-    FCGX_InitRequest(&request, listenSocket, 0);
+    FCGX_InitRequest(&request, kNoListener, 0);
   }
 };
 
 }  // namespace
 
 TFastCGIApplication::TFastCGIApplication(int listenSocket, int terminationChannel, int64_t maxRequests,
-                                         TComponent* owner)
+                                         std::chrono::seconds ioTimeout, TComponent* owner)
     : TCGIApplication(owner),
       fListenSocket(listenSocket),
       fTerminationChannel(terminationChannel),
-      fMaxRequests(maxRequests) {
+      fMaxRequests(maxRequests),
+      fIOTimeout(ioTimeout) {
   // Each request gets modules of its own, freed once its answer has gone: a
   // module kept for the next request would carry this one's credentials into
   // it, and the connection its login left open.
@@ -92,7 +105,7 @@ void TFastCGIApplication::Run() {
   // connection gets EAGAIN instead of blocking where a request to end
   // cannot reach it.
   if (!platform::SetNonBlocking(fListenSocket)) throw EOSError::FromLastError(errno);
-  RequestSlot slot(fListenSocket);
+  RequestSlot slot;
   platform::ReadinessSet waits;
   if (!waits.Add(fTerminationChannel) || !waits.Add(fListenSocket, true)) throw EOSError::FromLastError(errno);
   int watchedKept = -1;
@@ -110,11 +123,21 @@ void TFastCGIApplication::Run() {
       if (!isReady(fListenSocket)) continue;
       // A new connection while the kept one is idle: one process serves one
       // connection at a time, so the idle one goes.
-      slot.DropKeptConnection(fListenSocket);
+      slot.DropKeptConnection();
+    }
+    if (slot.KeptConnection() < 0) {
+      const int connection = platform::AcceptConnection(fListenSocket, fIOTimeout);
+      if (connection < 0) {
+        if (PassingAcceptFailure(errno)) continue;
+        throw EOSError::FromLastError(errno);
+      }
+      slot.Adopt(connection);
     }
     const int rc = FCGX_Accept_r(&slot.request);
     if (rc < 0) {
-      if (PassingAcceptFailure(-rc)) continue;
+      // The connection ended, failed or timed out before a whole request
+      // came: it is gone, and the worker waits for the next one.
+      if (rc == -EBADF || PassingAcceptFailure(-rc)) continue;
       throw EOSError::FromLastError(-rc);
     }
     ++fServed;

@@ -2,6 +2,7 @@
 // The application object of a FastCGI worker: the request cycle of the CGI
 // host, run once for every request accepted on a listening socket, until the
 // process is asked to end or has served its share of requests.
+#include <chrono>
 #include <cstdint>
 
 #include "cgi/CGIApplication.h"
@@ -12,9 +13,13 @@ class TFastCGIApplication : public TCGIApplication {
  public:
   // `listenSocket` is shared with the other workers, `terminationChannel`
   // becomes readable when the process is asked to end; neither is owned.
-  // `maxRequests` 0: no limit. CacheConnections starts false: the modules of
-  // a request are freed after its answer (ReleaseRetiredModules), not reused.
-  TFastCGIApplication(int listenSocket, int terminationChannel, int64_t maxRequests, TComponent* owner = nullptr);
+  // `maxRequests` 0: no limit. A web server that sends nothing, or reads
+  // nothing, for `ioTimeout` (zero: no bound) loses its request, so that a
+  // stalled peer cannot hold the worker. CacheConnections starts false: the
+  // modules of a request are freed after its answer (ReleaseRetiredModules),
+  // not reused.
+  TFastCGIApplication(int listenSocket, int terminationChannel, int64_t maxRequests, std::chrono::seconds ioTimeout,
+                      TComponent* owner = nullptr);
 
   // Serves requests one after another. A request being answered is always
   // finished; a request to end is taken between requests. Returns when asked
@@ -28,6 +33,7 @@ class TFastCGIApplication : public TCGIApplication {
   int fListenSocket;
   int fTerminationChannel;
   int64_t fMaxRequests;
+  std::chrono::seconds fIOTimeout;
   int64_t fServed = 0;
 };
 

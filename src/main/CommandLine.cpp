@@ -42,7 +42,8 @@ std::optional<FastCGIPoolOptions> ParseFastCGIPoolOptions(const std::vector<std:
       options.allowRemote = true;
       continue;
     }
-    if (name != "--fastcgi" && name != "--workers" && name != "--max-requests" && name != "--shutdown-timeout") {
+    if (name != "--fastcgi" && name != "--workers" && name != "--max-requests" && name != "--shutdown-timeout" &&
+        name != "--io-timeout") {
       error = "unknown argument: " + args[i];
       return std::nullopt;
     }
@@ -63,7 +64,9 @@ std::optional<FastCGIPoolOptions> ParseFastCGIPoolOptions(const std::vector<std:
       continue;
     }
     const int64_t least = name == "--workers" ? 1 : 0;
-    const int64_t most = name == "--workers" ? kMaxWorkers : name == "--shutdown-timeout" ? 86400 : INT64_MAX;
+    const int64_t most = name == "--workers"                                      ? kMaxWorkers
+                         : name == "--shutdown-timeout" || name == "--io-timeout" ? 86400
+                                                                                  : INT64_MAX;
     std::optional<int64_t> n = Number(value, least, most);
     if (!n) {
       error = name + ": " + (value.empty() ? "no number" : value) + " is not a number from " + std::to_string(least) +
@@ -73,6 +76,7 @@ std::optional<FastCGIPoolOptions> ParseFastCGIPoolOptions(const std::vector<std:
     if (name == "--workers") options.workers = int(*n);
     if (name == "--max-requests") options.maxRequests = *n;
     if (name == "--shutdown-timeout") options.shutdownSeconds = int(*n);
+    if (name == "--io-timeout") options.ioTimeoutSeconds = int(*n);
   }
   if (!haveAddress) {
     error = "--fastcgi ADDRESS is missing";
@@ -83,7 +87,7 @@ std::optional<FastCGIPoolOptions> ParseFastCGIPoolOptions(const std::vector<std:
 
 std::string FastCGIUsage() {
   return "usage: nemvoweb --fastcgi unix:PATH|HOST:PORT|stdin [--workers N] [--max-requests M]\n"
-         "                [--shutdown-timeout SECONDS] [--allow-remote]\n"
+         "                [--shutdown-timeout SECONDS] [--io-timeout SECONDS] [--allow-remote]\n"
          "       (without arguments: a CGI program, or a FastCGI server when standard input is a\n"
          "       listening socket)\n";
 }

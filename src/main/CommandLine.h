@@ -9,11 +9,16 @@
 namespace nemvo {
 
 struct FastCGIPoolOptions {
+  static constexpr int kDefaultIOTimeoutSeconds = 60;
+
   std::string address;       // "unix:PATH", "HOST:PORT" or "stdin"
   int workers = 0;           // 0: as many as the machine has processors
   int64_t maxRequests = 0;   // per worker before it is replaced; 0: no limit
   bool allowRemote = false;  // a TCP address off the loopback interface
   int shutdownSeconds = 30;  // for the requests in flight when asked to end
+  // How long a worker waits for the web server to send or to read before it
+  // gives the connection up; 0: no bound.
+  int ioTimeoutSeconds = kDefaultIOTimeoutSeconds;
 };
 
 // True when the arguments ask for the FastCGI pool. Never under a web

@@ -67,7 +67,7 @@ int RunCGI() {
 
 // Serves FastCGI requests on `listenSocket` until asked to end (or after
 // `maxRequests`, 0: no limit).
-int ServeFastCGI(int listenSocket, int64_t maxRequests) {
+int ServeFastCGI(int listenSocket, int64_t maxRequests, std::chrono::seconds ioTimeout) {
   int exitCode = 0;
   try {
     // A worker pays for many logins: their arithmetic by libcrypto, loaded
@@ -75,7 +75,7 @@ int ServeFastCGI(int listenSocket, int64_t maxRequests) {
     platform::UseFastModularPower();
     const int channel = platform::OpenTerminationChannel();
     if (channel < 0) throw EOSError::FromLastError(errno);
-    Application = std::make_unique<TFastCGIApplication>(listenSocket, channel, maxRequests);
+    Application = std::make_unique<TFastCGIApplication>(listenSocket, channel, maxRequests, ioTimeout);
     Application->Initialize();
     RegisterModuleClasses(*Application);
     Application->Run();
@@ -111,8 +111,9 @@ int RunPool(const std::vector<std::string>& args) {
                                                 .shutdownTimeout = std::chrono::seconds(options->shutdownSeconds),
                                                 .name = name};
   const int64_t maxRequests = options->maxRequests;
-  const int exitCode =
-      platform::RunWorkerPool(poolOptions, [&socket, maxRequests] { return ServeFastCGI(socket.fd, maxRequests); });
+  const std::chrono::seconds ioTimeout(options->ioTimeoutSeconds);
+  const int exitCode = platform::RunWorkerPool(
+      poolOptions, [&socket, maxRequests, ioTimeout] { return ServeFastCGI(socket.fd, maxRequests, ioTimeout); });
   platform::CloseListeningSocket(socket);
   return exitCode;
 }
@@ -129,6 +130,7 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (WantsFastCGIPool(args, !platform::EnvironmentVariable("GATEWAY_INTERFACE").empty())) return RunPool(args);
   }
-  if (platform::IsListeningSocket(0)) return ServeFastCGI(0, 0);
+  if (platform::IsListeningSocket(0))
+    return ServeFastCGI(0, 0, std::chrono::seconds(FastCGIPoolOptions::kDefaultIOTimeoutSeconds));
   return RunCGI();
 }

@@ -46,6 +46,10 @@ TEST(CommandLine, PoolOptions) {
        "",
        {.address = "127.0.0.1:9000", .workers = 1, .allowRemote = true, .shutdownSeconds = 0}},
       {{"--fastcgi", "unix:/a", "--fastcgi", "unix:/b"}, "", {.address = "unix:/b"}},
+      {{"--fastcgi", "unix:/s", "--io-timeout", "0"}, "", {.address = "unix:/s", .ioTimeoutSeconds = 0}},
+      {{"--fastcgi", "unix:/s", "--io-timeout=86400"}, "", {.address = "unix:/s", .ioTimeoutSeconds = 86400}},
+      {{"--fastcgi", "unix:/s", "--io-timeout", "86401"}, "--io-timeout: 86401 is not a number from 0 to 86400"},
+      {{"--fastcgi", "unix:/s", "--io-timeout", "-5"}, "--io-timeout: -5 is not a number from 0 to 86400"},
       {{"--fastcgi"}, "--fastcgi needs a value"},
       {{"--fastcgi="}, "--fastcgi needs an address"},
       {{"--workers", "2"}, "--fastcgi ADDRESS is missing"},
@@ -73,6 +77,7 @@ TEST(CommandLine, PoolOptions) {
     EXPECT_EQ(options->maxRequests, line.expected.maxRequests) << joined;
     EXPECT_EQ(options->allowRemote, line.expected.allowRemote) << joined;
     EXPECT_EQ(options->shutdownSeconds, line.expected.shutdownSeconds) << joined;
+    EXPECT_EQ(options->ioTimeoutSeconds, line.expected.ioTimeoutSeconds) << joined;
   }
 }
 

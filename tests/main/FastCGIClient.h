@@ -59,6 +59,16 @@ class FastCGIClient {
     return sent;
   }
 
+  // Bytes as they are, whole records or not.
+  bool SendBytes(const std::string& bytes) {
+    for (size_t done = 0; done < bytes.size();) {
+      ssize_t n = send(fFd, bytes.data() + done, bytes.size() - done, MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      done += size_t(n);
+    }
+    return true;
+  }
+
   struct Answer {
     std::string out, err;
     bool ended = false;   // an end-request record came
@@ -106,13 +116,7 @@ class FastCGIClient {
   bool Record(uint8_t type, uint16_t id, const std::string& content) {
     const char head[8] = {1, char(type), char(id >> 8), char(id), char(content.size() >> 8), char(content.size()),
                           0, 0};
-    const std::string record = std::string(head, 8) + content;
-    for (size_t done = 0; done < record.size();) {
-      ssize_t n = send(fFd, record.data() + done, record.size() - done, MSG_NOSIGNAL);
-      if (n <= 0) return false;
-      done += size_t(n);
-    }
-    return true;
+    return SendBytes(std::string(head, 8) + content);
   }
 
   bool ReadExactly(void* buffer, size_t count, std::chrono::steady_clock::time_point deadline, Answer& answer) {

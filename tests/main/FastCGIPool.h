@@ -39,6 +39,7 @@ struct PoolOptions {
   int workers = 1;
   int64_t maxRequests = 0;
   int shutdownSeconds = 30;
+  int ioTimeoutSeconds = 60;
   CGIVars env = {};  // the pool's environment: nothing else is set
   // The address: empty for a unix socket in the pool's directory.
   std::string address = {};
@@ -54,7 +55,8 @@ class FastCGIPool {
               "--show-leak-kinds=definite", "--errors-for-leak-kinds=definite"};
     args.insert(args.end(), {program, "--fastcgi", fAddress, "--workers", std::to_string(options.workers),
                              "--max-requests", std::to_string(options.maxRequests), "--shutdown-timeout",
-                             std::to_string(options.shutdownSeconds)});
+                             std::to_string(options.shutdownSeconds), "--io-timeout",
+                             std::to_string(options.ioTimeoutSeconds)});
     fPid = Spawn(args, options.env, fDir.PathOf("pool.log"));
     if (!WaitUntilAccepting()) throw std::runtime_error("the pool does not accept connections:\n" + Log());
   }

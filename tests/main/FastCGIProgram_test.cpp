@@ -307,6 +307,44 @@ TEST_F(FastCGIProgram, ClientHangsUp) {
   ExpectCleanEnd(pool);
 }
 
+// A web server that stalls in the middle of a request holds its worker for
+// the pool's I/O bound only: the worker gives the connection up and serves
+// the next one. (Without the bound, the last three hold it for good; the
+// FastCGI library alone drops a silent unix connection after two seconds.)
+TEST_F(FastCGIProgram, StalledPeerLosesItsRequestOnly) {
+  FastCGIPool pool(kProgram, {.workers = 1, .ioTimeoutSeconds = 1});
+  struct Stall {
+    const char* name;
+    void (*send)(FastCGIClient&);
+  };
+  const Stall stalls[] = {
+      {"connected, nothing sent", [](FastCGIClient&) {}},
+      {"half a record", [](FastCGIClient& c) {
+         c.Begin(Request("POST", "/main", kBody));
+         c.SendBytes("\x01\x05");
+       }},
+      {"the head, no body", [](FastCGIClient& c) { c.Begin(Request("POST", "/main", kBody)); }},
+      {"part of the body", BeginHalfRequest},
+  };
+  for (const Stall& stall : stalls) {
+    FastCGIClient stalled(pool.ConnectTarget());
+    stall.send(stalled);
+    std::this_thread::sleep_for(200ms);  // the worker has taken it
+    const auto start = std::chrono::steady_clock::now();
+    ExpectCaseAnswered(pool, kCases[0]);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(waited, 700ms) << stall.name << ": the next request did not wait for the stalled one";
+    // Given up: closed at once, or, when the head had come, answered with
+    // what arrived of the body (as a request whose connection is lost is),
+    // then closed.
+    const FastCGIClient::Answer given = stalled.Read(10s);
+    EXPECT_FALSE(given.timedOut) << stall.name;
+    EXPECT_TRUE(given.closed || stalled.PeerClosed(5s)) << stall.name << ": the stalled connection is still open";
+  }
+  ExpectQuietLog(pool, 1);
+  ExpectCleanEnd(pool);
+}
+
 TEST_F(FastCGIProgram, WorkersReplacedAfterMaxRequests) {
   FastCGIPool pool(kProgram, {.workers = 1, .maxRequests = 3});
   for (int i = 0; i < 7; ++i) ExpectCaseAnswered(pool, kCases[i % 2]);
