@@ -44,7 +44,7 @@ run_tests() {
   while read -r name; do
     grep -qxF "$name" <(cut -d: -f2- "$dir/Testing/Temporary/LastTestsFailed.log" 2>/dev/null) ||
       failed_once+=("$stage: $name (log: $log)")
-  done < <(sed -nE 's/.*Test +#[0-9]+: ([^ ]+) \.*[*]{3}.*/\1/p' "$log" | sort -u)
+  done < <(grep -vE '[*]{3}(Skipped|Not Run)' "$log" | sed -nE 's/.*Test +#[0-9]+: ([^ ]+) \.*[*]{3}.*/\1/p' | sort -u)
 }
 
 # The program reads its configuration from a path fixed at build time; the
