@@ -11,8 +11,9 @@
 #include "db/IBSchema.h"
 #include "db/IBTimer.h"
 #include "db/SlotList.h"
-#include "platform/CallDeadline.h"
 #include "db/IBTransaction.h"
+#include "platform/CallDeadline.h"
+#include "platform/SocketSnapshot.h"
 
 namespace nemvo {
 
@@ -164,6 +165,7 @@ void TIBDatabase::EstablishConnection() {
   }
 
   ISC_STATUS result;
+  platform::TSocketIdentity connection;
   if (fConnectTimeout > 0) {
     // The client library's connect time-out bounds the wait for a server
     // that accepts the connection and never answers. A TCP connect to an
@@ -172,9 +174,21 @@ void TIBDatabase::EstablishConnection() {
     // can, cuts that connect off.
     std::string block = fParameterBlock.empty() ? std::string(1, char(isc_dpb_version1)) : fParameterBlock;
     if (block.size() + 6 <= MaxDpbLength) AppendConnectTimeout(block, fConnectTimeout);
-    platform::TCallDeadline deadline(std::chrono::seconds(fConnectTimeout) + std::chrono::seconds(1));
-    result = fGDSLibrary->isc_attach_database(ThreadStatusVector(), short(fDatabaseName.size()),
-                                              fDatabaseName.c_str(), &fHandle, short(block.size()), block.data());
+    // After the attach the library waits for each reply without end and
+    // restarts the wait after a signal: only shutting its socket down ends
+    // that wait (BoundCall). The library keeps the socket to itself; it is
+    // the one TCP connection that appears during the attach, since one login
+    // runs at a time in a process and nothing else opens one meanwhile. When
+    // that cannot be told (none, as for a database opened in-process, or
+    // several), later calls get the interruption only, which the library
+    // shrugs off.
+    platform::TSocketSnapshot before;
+    {
+      platform::TCallDeadline deadline(std::chrono::seconds(fConnectTimeout) + std::chrono::seconds(1));
+      result = fGDSLibrary->isc_attach_database(ThreadStatusVector(), short(fDatabaseName.size()),
+                                                fDatabaseName.c_str(), &fHandle, short(block.size()), block.data());
+    }
+    if (result == 0) connection = before.NewConnection();
   } else {
     result = fGDSLibrary->isc_attach_database(
         ThreadStatusVector(), short(fDatabaseName.size()), fDatabaseName.c_str(), &fHandle,
@@ -185,11 +199,17 @@ void TIBDatabase::EstablishConnection() {
     fHandle = 0;
     RaiseDatabaseError();
   }
+  fServerConnection = connection;
 
   fDBSQLDialect = QueryDatabaseDialect();
   ReconcileDialect();
   if (auto hook = AcquireTraceHook()) hook->TraceConnect(*this);
   // No event notifiers exist in this program; there is nothing to register.
+}
+
+platform::TCallDeadline TIBDatabase::BoundCall() const {
+  if (fConnectTimeout <= 0) return platform::TCallDeadline(std::chrono::milliseconds(0));
+  return platform::TCallDeadline(std::chrono::seconds(fConnectTimeout) + std::chrono::seconds(1), fServerConnection);
 }
 
 int TIBDatabase::QueryDatabaseDialect() {
@@ -248,10 +268,15 @@ void TIBDatabase::CloseAttachment(bool force) {
   }
 
   if (force) fHandle = saved;
-  ISC_STATUS result = fGDSLibrary->isc_detach_database(ThreadStatusVector(), &fHandle);
+  ISC_STATUS result;
+  {
+    platform::TCallDeadline bound = BoundCall();
+    result = fGDSLibrary->isc_detach_database(ThreadStatusVector(), &fHandle);
+  }
   CheckConnectionCall(*this, result, false);
   if (result > 0 && !force) RaiseDatabaseError();
   fHandle = 0;
+  fServerConnection = {};
 
   if (auto hook = AcquireTraceHook()) hook->TraceDisconnect(*this);
   ForEachSQLObject([](TIBBase& link) { link.DoAfterDatabaseDisconnect(); });

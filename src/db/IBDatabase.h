@@ -13,6 +13,8 @@
 #include "db/GDSLibrary.h"
 #include "db/IBConnection.h"
 #include "db/TraceFlags.h"
+#include "platform/CallDeadline.h"
+#include "platform/SocketIdentity.h"
 
 namespace nemvo {
 
@@ -52,9 +54,17 @@ class TIBDatabase : public TCustomConnection, public IIBConnection {
   // answered the attach; 0 (the default) leaves it to the client library's
   // own settings. Sent as the parameter block's connect time-out item after
   // the items of Params, and a TCP connect still waiting then is cut off
-  // (the client library puts no bound on that step).
+  // (the client library puts no bound on that step). Every later call on
+  // the attachment is bounded too: see BoundCall.
   int ConnectTimeout() const { return fConnectTimeout; }
   void SetConnectTimeout(int seconds) { fConnectTimeout = seconds > 0 ? seconds : 0; }
+  // The bound of one client-library call on this attachment, to be held
+  // while the call runs: ConnectTimeout and a second. A server that stops
+  // answering after the attach (or a network path that goes silent) is
+  // waited for by the library without end; when the bound passes, the
+  // attachment's connection to the server is shut down and the call fails
+  // as for a lost connection. Nothing is armed without a ConnectTimeout.
+  [[nodiscard]] platform::TCallDeadline BoundCall() const;
 
   int SQLDialect() const { return fSQLDialect; }
   void SetSQLDialect(int value);
@@ -139,6 +149,8 @@ class TIBDatabase : public TCustomConnection, public IIBConnection {
   TTraceFlags fTraceFlags;
   int fIdleTimer = 0;
   int fConnectTimeout = 0;
+  // The attachment's socket, when it could be told (see EstablishConnection).
+  platform::TSocketIdentity fServerConnection;
   std::unique_ptr<TIBTimer> fTimer;
   bool fIdleFlag = false;
   TIBTransaction* fDefaultTransaction = nullptr;  // not owned; cleared when it is freed

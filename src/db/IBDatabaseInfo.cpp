@@ -34,8 +34,13 @@ int TIBDatabaseInfo::DBSQLDialect() {
   fDatabase->RequireActive();
   const char items[] = {isc_info_db_sql_dialect};
   char buffer[512] = {};
-  Check(fGDSLibrary->isc_database_info(ThreadStatusVector(), fDatabase->HandleAddress(), short(sizeof items), items,
-                                       short(sizeof buffer), buffer));
+  ISC_STATUS result;
+  {
+    platform::TCallDeadline bound = fDatabase->BoundCall();
+    result = fGDSLibrary->isc_database_info(ThreadStatusVector(), fDatabase->HandleAddress(), short(sizeof items),
+                                            items, short(sizeof buffer), buffer);
+  }
+  Check(result);
   if (static_cast<unsigned char>(buffer[0]) != isc_info_db_sql_dialect) return 1;
   // The reply's own length field is the server's word; never read past the buffer.
   int length = fGDSLibrary->isc_vax_integer(buffer + 1, 2);

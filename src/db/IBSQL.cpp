@@ -25,7 +25,12 @@ TIBSQL::~TIBSQL() {
 
 void TIBSQL::FreeHandle() {
   if (fHandle == 0) return;
-  ISC_STATUS result = fGDSLibrary->isc_dsql_free_statement(ThreadStatusVector(), &fHandle, DSQL_drop);
+  ISC_STATUS result;
+  {
+    platform::TCallDeadline bound =
+        Database() ? Database()->BoundCall() : platform::TCallDeadline(std::chrono::milliseconds(0));
+    result = fGDSLibrary->isc_dsql_free_statement(ThreadStatusVector(), &fHandle, DSQL_drop);
+  }
   fHandle = 0;
   if (Database()) CheckConnectionCall(*Database(), result, true);
   else if (result > 0) RaiseDatabaseError();

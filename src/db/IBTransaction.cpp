@@ -91,7 +91,11 @@ void TIBTransaction::StartTransaction() {
     teb.push_back(TransactionElement{db->HandleAddress(), int(sizeof DefaultTpb), DefaultTpb});
   }
   if (!first) RaiseClientError(ClientErrorKind::ceDbNotOpen);
-  ISC_STATUS result = fGDSLibrary->isc_start_multiple(ThreadStatusVector(), &fHandle, short(teb.size()), teb.data());
+  ISC_STATUS result;
+  {
+    platform::TCallDeadline bound = BoundCall();
+    result = fGDSLibrary->isc_start_multiple(ThreadStatusVector(), &fHandle, short(teb.size()), teb.data());
+  }
   if (result > 0) fHandle = 0;
   CheckConnectionCall(*first, result, true);
 }
@@ -108,11 +112,14 @@ void TIBTransaction::EndTransaction(TTransactionAction action, bool force) {
   }
   ISC_STATUS* status = ThreadStatusVector();
   ISC_STATUS result = 0;
-  switch (action) {
-    case TACommit: result = fGDSLibrary->isc_commit_transaction(status, &fHandle); break;
-    case TARollback: result = fGDSLibrary->isc_rollback_transaction(status, &fHandle); break;
-    case TACommitRetaining: result = fGDSLibrary->isc_commit_retaining(status, &fHandle); break;
-    case TARollbackRetaining: result = fGDSLibrary->isc_rollback_retaining(status, &fHandle); break;
+  {
+    platform::TCallDeadline bound = BoundCall();
+    switch (action) {
+      case TACommit: result = fGDSLibrary->isc_commit_transaction(status, &fHandle); break;
+      case TARollback: result = fGDSLibrary->isc_rollback_transaction(status, &fHandle); break;
+      case TACommitRetaining: result = fGDSLibrary->isc_commit_retaining(status, &fHandle); break;
+      case TARollbackRetaining: result = fGDSLibrary->isc_rollback_retaining(status, &fHandle); break;
+    }
   }
   if (result > 0) {
     if (!force) {
@@ -121,12 +128,20 @@ void TIBTransaction::EndTransaction(TTransactionAction action, bool force) {
     }
     // The transaction must end: a failed commit falls back to a rollback,
     // and whatever the server says then, the handle is given up.
-    if (action == TACommit || action == TACommitRetaining)
+    if (action == TACommit || action == TACommitRetaining) {
+      platform::TCallDeadline bound = BoundCall();
       fGDSLibrary->isc_rollback_transaction(status, &fHandle);
+    }
     fHandle = 0;
   }
   for (TIBBase* link : std::vector<TIBBase*>(fSQLObjects))
     if (link) link->DoAfterTransactionEnd();
+}
+
+platform::TCallDeadline TIBTransaction::BoundCall() const {
+  for (TIBDatabase* db : fDatabases)
+    if (db) return db->BoundCall();
+  return platform::TCallDeadline(std::chrono::milliseconds(0));
 }
 
 void TIBTransaction::BeforeDatabaseDisconnect(TIBDatabase*, bool force) {

@@ -9,6 +9,7 @@
 
 #include "base/Component.h"
 #include "db/GDSLibrary.h"
+#include "platform/CallDeadline.h"
 
 namespace nemvo {
 
@@ -60,6 +61,10 @@ class TIBTransaction : public TComponent {
   void RemoveSQLObject(TIBBase* link);
 
  private:
+  // The bound of a call on the transaction's attachments: the first one's
+  // (this program works on one database).
+  platform::TCallDeadline BoundCall() const;
+
   std::shared_ptr<IGDSLibrary> fGDSLibrary;
   bool fClientLibraryReady = false;
   isc_tr_handle fHandle = 0;

@@ -5,10 +5,32 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
 namespace nemvo::platform {
+
+// The thread's armed deadlines, innermost first. The timer's signal is aimed
+// at the thread that armed it, so its handler runs on that thread and finds
+// them here; nothing else reads them.
+struct DeadlineSignal {
+  static thread_local TCallDeadline* tInnermost;
+  static thread_local unsigned tLastToken;
+
+  static void Fired(int, siginfo_t* info, void*) {
+    // A signal queued just before its timer was deleted may arrive after
+    // another deadline was armed: the token tells whose it is.
+    for (TCallDeadline* d = tInnermost; d; d = d->fOuter)
+      if (d->fToken == unsigned(info->si_value.sival_int)) {
+        d->fConnection.ShutDown();
+        return;
+      }
+  }
+};
+
+thread_local TCallDeadline* DeadlineSignal::tInnermost = nullptr;
+thread_local unsigned DeadlineSignal::tLastToken = 0;
 
 namespace {
 
@@ -16,39 +38,46 @@ namespace {
 // that the call it lands in is not restarted.
 constexpr int kSignal = SIGALRM;
 
-void Fired(int) {}
-
 void InstallHandler() {
   static std::once_flag once;
   std::call_once(once, [] {
     struct sigaction action;
     std::memset(&action, 0, sizeof action);
-    action.sa_handler = Fired;
+    action.sa_sigaction = DeadlineSignal::Fired;
     sigemptyset(&action.sa_mask);
-    action.sa_flags = 0;
+    action.sa_flags = SA_SIGINFO;
     sigaction(kSignal, &action, nullptr);
   });
 }
 
 }  // namespace
 
-TCallDeadline::TCallDeadline(std::chrono::milliseconds after) {
+TCallDeadline::TCallDeadline(std::chrono::milliseconds after, TSocketIdentity connection)
+    : fConnection(connection) {
   if (after.count() <= 0) return;
   InstallHandler();
+  if (++DeadlineSignal::tLastToken == 0) ++DeadlineSignal::tLastToken;  // 0 is no deadline's
+  fToken = DeadlineSignal::tLastToken;
   sigevent event;
   std::memset(&event, 0, sizeof event);
   event.sigev_notify = SIGEV_THREAD_ID;
   event.sigev_signo = kSignal;
+  event.sigev_value.sival_int = int(fToken);
   // This glibc offers the thread's id field under this name only.
   event._sigev_un._tid = static_cast<pid_t>(syscall(SYS_gettid));
   timer_t timer;
   if (timer_create(CLOCK_MONOTONIC, &event, &timer) != 0) return;
+  // Known to the handler before the timer can fire.
+  fOuter = DeadlineSignal::tInnermost;
+  DeadlineSignal::tInnermost = this;
+  std::atomic_signal_fence(std::memory_order_seq_cst);
   itimerspec when;
   std::memset(&when, 0, sizeof when);
   when.it_value.tv_sec = after.count() / 1000;
   when.it_value.tv_nsec = (after.count() % 1000) * 1000000L;
   if (timer_settime(timer, 0, &when, nullptr) != 0) {
     timer_delete(timer);
+    DeadlineSignal::tInnermost = fOuter;
     return;
   }
   fTimer = timer;
@@ -56,7 +85,14 @@ TCallDeadline::TCallDeadline(std::chrono::milliseconds after) {
 }
 
 TCallDeadline::~TCallDeadline() {
-  if (fArmed) timer_delete(static_cast<timer_t>(fTimer));
+  if (!fArmed) return;
+  timer_delete(static_cast<timer_t>(fTimer));
+  std::atomic_signal_fence(std::memory_order_seq_cst);
+  // Deadlines end in the reverse order of their start on one thread (they
+  // live on its stack); unlink this one wherever it stands all the same.
+  TCallDeadline** link = &DeadlineSignal::tInnermost;
+  while (*link && *link != this) link = &(*link)->fOuter;
+  if (*link) *link = fOuter;
 }
 
 bool TCallDeadline::Passed() const {

@@ -269,7 +269,9 @@ class TChildProcess {
   // the child), waits for its end and returns the exit status as waitpid
   // reports it; Result() then holds all of it.
   int Finish() {
-    if (!Pump(fDeadline, [] { return false; }) && fPid > 0) {
+    // The limit holds for the end too: a program may close its outputs and
+    // then hang.
+    if ((!Pump(fDeadline, [] { return false; }) || !EndsBy(fDeadline)) && fPid > 0) {
       kill(fPid, SIGKILL);
       fRun.timedOut = true;
     }
@@ -335,6 +337,20 @@ class TChildProcess {
     fTerminated = true;
   }
 
+  // Whether the child has ended by `deadline` (its status stays to be
+  // collected).
+  bool EndsBy(std::chrono::steady_clock::time_point deadline) const {
+    siginfo_t info{};
+    while (fPid > 0) {
+      info.si_pid = 0;
+      if (waitid(P_PID, id_t(fPid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 && errno != EINTR) return true;
+      if (info.si_pid == fPid) return true;
+      if (std::chrono::steady_clock::now() >= deadline) return false;
+      usleep(10000);
+    }
+    return true;
+  }
+
   int Wait() {
     const int status = WaitForEnd(fPid);
     fPid = -1;
@@ -353,17 +369,24 @@ class TChildProcess {
   ChildRun fRun;
 };
 
-inline ChildRun RunCGI(const std::string& program, const CGIVars& vars, const std::string& input,
-                       const CGIOptions& options = {}) {
+// The command that runs `program` as a CGI process: itself, or valgrind
+// running it (looked up in the tests' PATH; the program gets only its CGI
+// variables all the same).
+struct CGICommand {
+  std::string run;
   std::vector<std::string> args;
-  std::string run = program;
-  if (UnderValgrind()) {
-    // valgrind is looked up in the tests' PATH; the program gets only `vars`.
+  explicit CGICommand(const std::string& program) : run(program) {
+    if (!UnderValgrind()) return;
     run = "valgrind";
     args = {"-q", "--error-exitcode=" + std::to_string(ValgrindErrorExit), "--leak-check=full",
             "--show-leak-kinds=definite", "--errors-for-leak-kinds=definite", program};
   }
-  TChildProcess child(run, args, vars, input, options);
+};
+
+inline ChildRun RunCGI(const std::string& program, const CGIVars& vars, const std::string& input,
+                       const CGIOptions& options = {}) {
+  const CGICommand command(program);
+  TChildProcess child(command.run, command.args, vars, input, options);
   child.Finish();
   return child.Result();
 }
