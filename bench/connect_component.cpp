@@ -1,6 +1,7 @@
 // A login through the connection component, as the login action does it:
-// set DatabaseName and Params, connect, read Connected, disconnect. Measured
-// against connect_floor.c, which does the same with bare client calls.
+// set DatabaseName, Params and the connect time-out, connect, read
+// Connected, disconnect. Measured against connect_floor.c, which does the
+// same with bare client calls.
 //
 //   connect_component DATABASE USER PASSWORD    exit 0 connected, 1 refused
 // In USER, "%p" stands for the process id (distinct names for refused logins).
@@ -28,6 +29,7 @@ int main(int argc, char** argv) {
     db.Params().Clear();
     db.Params().Add("user_name=" + user);
     db.Params().Add(std::string("password=") + argv[3]);
+    db.SetConnectTimeout(15);  // the login action's, with the default LoginTimeout
     db.SetConnected(true);
     bool connected = db.Connected();
     std::printf("dialect %d\n", connected ? db.DBSQLDialect() : 0);
