@@ -20,23 +20,18 @@
 #include <chrono>
 #include <list>
 #include <mutex>
-#include <stdexcept>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "support/LoopbackListener.h"
 
 namespace nemvo::testing {
 
 class SilentRelay {
  public:
   explicit SilentRelay(int targetPort) : fTargetPort(targetPort) {
-    fListener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = Loopback(0);  // any free port
-    socklen_t length = sizeof address;
-    if (fListener < 0 || bind(fListener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fListener, 16) != 0 || getsockname(fListener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      throw std::runtime_error("silent relay: cannot listen on 127.0.0.1");
-    fPort = ntohs(address.sin_port);
+    fListener = ListenOnLoopback(fPort, "silent relay");
     fThread = std::thread([this] { Run(); });
   }
   ~SilentRelay() {

@@ -8,25 +8,17 @@
 
 #include <atomic>
 #include <mutex>
-#include <stdexcept>
 #include <thread>
 #include <vector>
+
+#include "support/LoopbackListener.h"
 
 namespace nemvo::testing {
 
 class SilentServer {
  public:
   SilentServer() {
-    fListener = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = 0;  // any free port
-    socklen_t length = sizeof address;
-    if (fListener < 0 || bind(fListener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        listen(fListener, 16) != 0 || getsockname(fListener, reinterpret_cast<sockaddr*>(&address), &length) != 0)
-      throw std::runtime_error("silent server: cannot listen on 127.0.0.1");
-    fPort = ntohs(address.sin_port);
+    fListener = ListenOnLoopback(fPort, "silent server");
     fThread = std::thread([this] { AcceptUntilStopped(); });
   }
   ~SilentServer() {
