@@ -208,7 +208,7 @@ void TIBDatabase::EstablishConnection() {
 }
 
 platform::TCallDeadline TIBDatabase::BoundCall() const {
-  if (fConnectTimeout <= 0) return platform::TCallDeadline(std::chrono::milliseconds(0));
+  if (fConnectTimeout <= 0) return platform::TCallDeadline::None();
   return platform::TCallDeadline(std::chrono::seconds(fConnectTimeout) + std::chrono::seconds(1), fServerConnection);
 }
 

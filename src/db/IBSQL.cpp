@@ -27,8 +27,7 @@ void TIBSQL::FreeHandle() {
   if (fHandle == 0) return;
   ISC_STATUS result;
   {
-    platform::TCallDeadline bound =
-        Database() ? Database()->BoundCall() : platform::TCallDeadline(std::chrono::milliseconds(0));
+    platform::TCallDeadline bound = Database() ? Database()->BoundCall() : platform::TCallDeadline::None();
     result = fGDSLibrary->isc_dsql_free_statement(ThreadStatusVector(), &fHandle, DSQL_drop);
   }
   fHandle = 0;

@@ -141,7 +141,7 @@ void TIBTransaction::EndTransaction(TTransactionAction action, bool force) {
 platform::TCallDeadline TIBTransaction::BoundCall() const {
   for (TIBDatabase* db : fDatabases)
     if (db) return db->BoundCall();
-  return platform::TCallDeadline(std::chrono::milliseconds(0));
+  return platform::TCallDeadline::None();
 }
 
 void TIBTransaction::BeforeDatabaseDisconnect(TIBDatabase*, bool force) {

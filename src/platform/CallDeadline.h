@@ -21,6 +21,8 @@ namespace nemvo::platform {
 class TCallDeadline {
  public:
   explicit TCallDeadline(std::chrono::milliseconds after, TSocketIdentity connection = {});
+  // No bound: for calls whose waits are left to the code called.
+  static TCallDeadline None() { return TCallDeadline(std::chrono::milliseconds(0)); }
   ~TCallDeadline();
   TCallDeadline(const TCallDeadline&) = delete;
   TCallDeadline& operator=(const TCallDeadline&) = delete;
