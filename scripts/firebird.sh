@@ -27,6 +27,8 @@ set -euo pipefail
 
 port=${NEMVO_FB_PORT:-3050}
 system_conf=/etc/firebird/3.0/firebird.conf
+system_databases_conf=/etc/firebird/3.0/databases.conf
+system_security_db=/var/lib/firebird/3.0/system/security3.fdb
 password_file=/etc/firebird/3.0/SYSDBA.password
 server=/usr/sbin/firebird
 state_dir=${NEMVO_FB_STATE_DIR:-/tmp/nemvo-firebird-$port}
@@ -92,8 +94,25 @@ make_root() {
   cp "$system_conf" "$conf"
   set_conf RemoteBindAddress 127.0.0.1
   set_conf RemoteServicePort "$port"
+  own_security_db
   chmod 0755 "$root_dir"
   chmod 0644 "$conf"
+}
+
+# The users' database: a copy of the machine's, made once per state
+# directory. A server holds its users' database open for itself alone, so
+# servers on two ports could not share the machine's; and the users the tests
+# create never reach the machine's own.
+own_security_db() {
+  local copy=$state_dir/security3.fdb
+  if ! as_root test -s "$copy"; then
+    as_root install -o firebird -g firebird -m 0660 "$system_security_db" "$copy.new"
+    as_root mv -f "$copy.new" "$copy"
+  fi
+  set_conf SecurityDatabase "$copy"
+  rm -f "$root_dir/databases.conf"
+  sed -E "s|^([[:space:]]*security\.db[[:space:]]*=).*|\1 $copy|" "$system_databases_conf" >"$root_dir/databases.conf"
+  chmod 0644 "$root_dir/databases.conf"
 }
 
 # Sets key = value in our firebird.conf. The server takes the first occurrence
