@@ -6,11 +6,13 @@
 #   share/nemvoweb/templates/main.html       a sample main-page template
 #   share/nemvoweb/htdocs/index.html         a sample login page
 #   share/man/man8/nemvoweb.8, man1/nemvo-trace.1
-#   share/doc/nemvoweb/examples/             an example configuration, web server snippets
+#   share/doc/nemvoweb/examples/             an example configuration, web server snippets,
+#                                            fail2ban/ (filter.d and jail.d files)
 #
 # With NEMVO_INSTALL_CONFIG the example configuration is installed as
-# NEMVO_CONFIG_PATH too (the package does that; by hand, an existing file
-# would be overwritten, so it is off by default).
+# NEMVO_CONFIG_PATH too, and the fail2ban filter and jails in SYSCONFDIR's
+# fail2ban/filter.d and fail2ban/jail.d (the package does that; by hand, an
+# existing file would be overwritten, so it is off by default).
 set(CMAKE_INSTALL_DOCDIR "share/doc/nemvoweb" CACHE PATH "Documentation (DATAROOTDIR/doc/nemvoweb)")
 include(GNUInstallDirs)
 
@@ -62,7 +64,15 @@ foreach(_example Nemvo.Config lighttpd.conf lighttpd-fastcgi.conf apache2.conf a
   install(FILES ${CMAKE_BINARY_DIR}/doc/examples/${_example} DESTINATION "${CMAKE_INSTALL_DOCDIR}/examples")
 endforeach()
 
+# The fail2ban filter and jails (all disabled) name no path of the build.
+foreach(_dir filter.d jail.d)
+  install(FILES doc/fail2ban/${_dir}/nemvoweb.conf DESTINATION "${CMAKE_INSTALL_DOCDIR}/examples/fail2ban/${_dir}")
+endforeach()
+
 if(NEMVO_INSTALL_CONFIG)
+  foreach(_dir filter.d jail.d)
+    install(FILES doc/fail2ban/${_dir}/nemvoweb.conf DESTINATION "${CMAKE_INSTALL_FULL_SYSCONFDIR}/fail2ban/${_dir}")
+  endforeach()
   get_filename_component(_config_dir "${NEMVO_CONFIG_PATH}" DIRECTORY)
   get_filename_component(_config_name "${NEMVO_CONFIG_PATH}" NAME)
   install(FILES ${CMAKE_BINARY_DIR}/doc/examples/Nemvo.Config DESTINATION "${_config_dir}" RENAME "${_config_name}")
