@@ -1,0 +1,52 @@
+# Shared by the fail2ban tests (sourced, not run): the shipped filter and
+# jails, fail2ban-regex over a log with the address each matched line gave,
+# and the result counters.
+#
+# Sets f2b_root (the source tree), f2b_filter, f2b_jails and f2b_work (a
+# directory of its own, removed on exit). Without fail2ban the test is
+# skipped (exit 77), or fails under NEMVO_REQUIRE_TEST_PREREQUISITES, as the
+# other tests that lack what they need.
+
+f2b_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+f2b_filter=$f2b_root/doc/fail2ban/filter.d/nemvoweb.conf
+f2b_jails=$f2b_root/doc/fail2ban/jail.d/nemvoweb.conf
+
+for _tool in fail2ban-regex fail2ban-client fail2ban-server; do
+  if ! command -v "$_tool" >/dev/null; then
+    echo "$_tool is missing: install fail2ban (scripts/install-deps.sh)"
+    [ -n "${NEMVO_REQUIRE_TEST_PREREQUISITES:-}" ] && exit 1
+    exit 77
+  fi
+done
+
+f2b_work=$(mktemp -d /tmp/nemvo-f2b.XXXXXX)
+f2b_cleanups=()
+f2b_on_exit() {
+  local c
+  for c in "${f2b_cleanups[@]}"; do eval "$c"; done
+  rm -rf "$f2b_work"
+}
+trap f2b_on_exit EXIT
+
+passed=0
+failed=0
+ok() { passed=$((passed + 1)); echo "ok   $*"; }
+fail() { failed=$((failed + 1)); echo "FAIL $*"; }
+check() { local name=$1; shift; if "$@"; then ok "$name"; else fail "$name"; fi; }
+finish() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
+
+# f2b_matches LOG [LOGTYPE]: one line per line the filter matched in LOG,
+# "ADDRESS<TAB>LINE", ADDRESS being the one fail2ban would ban. LOGTYPE is
+# the filter's log kind (file, the default, or short: journalctl -o short).
+f2b_matches() {
+  local log=$1 logtype=${2:-file}
+  fail2ban-regex --raw -o $'<ip>\t<msg>' "$log" "$f2b_filter[logtype=$logtype]" ||
+    echo "fail2ban-regex failed on $log" >&2
+}
+
+# The client= address of a login line as the program wrote it (the first
+# login line in it): what the filter must take, and nothing else.
+client_of() { grep -o 'nemvoweb: login [a-z]* client=[^ ]*' <<<"$1" | head -n1 | sed 's/.*client=//'; }
