@@ -7,6 +7,7 @@
 #   share/nemvoweb/htdocs/index.html         a sample login page
 #   share/man/man8/nemvoweb.8, man1/nemvo-trace.1
 #   share/doc/nemvoweb/examples/             an example configuration, web server snippets,
+#                                            production examples with TLS,
 #                                            fail2ban/ (filter.d and jail.d files)
 #
 # With NEMVO_INSTALL_CONFIG the example configuration is installed as
@@ -59,7 +60,7 @@ foreach(_page nemvoweb.8 nemvo-trace.1)
   install(FILES ${CMAKE_BINARY_DIR}/doc/${_page} DESTINATION "${CMAKE_INSTALL_MANDIR}/man${_section}")
 endforeach()
 foreach(_example Nemvo.Config lighttpd.conf lighttpd-fastcgi.conf apache2.conf apache2-fastcgi.conf
-                 nginx.conf nginx-fastcgi.conf)
+                 nginx.conf nginx-fastcgi.conf nginx-limit.conf lighttpd-tls.conf apache2-tls.conf nginx-tls.conf)
   configure_file(doc/examples/${_example}.in ${CMAKE_BINARY_DIR}/doc/examples/${_example} @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/doc/examples/${_example} DESTINATION "${CMAKE_INSTALL_DOCDIR}/examples")
 endforeach()

@@ -24,12 +24,15 @@
 # KIND is lighttpd, apache, nginx or fcgiwrap. DIR is the instance's own
 # directory: its generated configuration, pid file and logs (DIR/log/) go
 # there. CONF is the site's part of the configuration:
-#   lighttpd  a whole configuration, included after var.site_run = DIR and
-#             var.site_port = PORT are set (site/lighttpd.conf); it names its
-#             own pid file, which must be DIR/lighttpd.pid
+#   lighttpd  a whole configuration, included after var.site_run = DIR,
+#             var.site_port = PORT and var.site_public are set
+#             (site/lighttpd.conf); it names its own pid file, which must be
+#             DIR/lighttpd.pid
 #   apache    server-level directives (DocumentRoot, ScriptAlias, ...),
 #             included in a configuration that loads the modules, listens and logs
-#   nginx     directives of the server block (root, location, ...)
+#   nginx     directives of the server block (root, location, ...); with
+#             NEMVO_NGINX_HTTP_CONF set, that file is included at http level
+#             too (whole server blocks of its own)
 #   fcgiwrap  PORT is the unix socket's path; CONF is the number of children
 #
 # Started as root, every server runs its workers and CGI programs as
@@ -37,6 +40,14 @@
 # "mpm_event cgid", Debian's default; "mpm_prefork cgi" is the other CGI
 # set-up), authz_core mime alias dir, and NEMVO_APACHE_MODULES (names as in
 # /usr/lib/apache2/modules/mod_NAME.so).
+#
+# NEMVO_SITE_PUBLIC is the public web server the program was built for (the
+# message page's images come from there; the README's configurations name it
+# in their Content-Security-Policy as https://www.example.com); default: the
+# instance itself. Every nginx instance declares the README's zone of login
+# requests per address (site/nginx/nemvoweb-limit.conf), whose rate is
+# NEMVO_SITE_LOGIN_RATE: the tests and benchmarks make many logins a second
+# from 127.0.0.1, so by default it is 100000r/s; "shipped" keeps the README's.
 
 ws_die() { echo "web-servers: $*" >&2; return 1; }
 
@@ -65,6 +76,17 @@ ws_localise() {
 }
 
 ws_user() { echo "${NEMVO_SITE_USER:-www-data}"; }
+ws_public() { echo "${NEMVO_SITE_PUBLIC:-http://127.0.0.1:$1}"; }
+
+# The README's zone of login requests (http level), at the harness's rate.
+ws_write_nginx_limit() {
+  local dir=$1 rate=${NEMVO_SITE_LOGIN_RATE:-100000r/s}
+  if [ "$rate" = shipped ]; then
+    cp "$ws_root/site/nginx/nemvoweb-limit.conf" "$dir/nemvoweb-limit.conf"
+  else
+    ws_localise "$ws_root/site/nginx/nemvoweb-limit.conf" "$dir/nemvoweb-limit.conf" rate=10r/m "rate=$rate"
+  fi
+}
 ws_is_root() { [ "$(id -u)" -eq 0 ]; }
 
 # The executable whose process the pid file must name.
@@ -119,7 +141,7 @@ ws_write_apache_conf() {
     echo "DefaultRuntimeDir \"$dir/run\""
     echo "ErrorLog \"$dir/log/error.log\""
     echo "LogLevel warn"
-    for m in ${NEMVO_APACHE_BASE:-mpm_event cgid} authz_core mime alias dir ${NEMVO_APACHE_MODULES:-}; do
+    for m in ${NEMVO_APACHE_BASE:-mpm_event cgid} authz_core mime alias dir headers ${NEMVO_APACHE_MODULES:-}; do
       echo "LoadModule ${m}_module /usr/lib/apache2/modules/mod_$m.so"
     done
     [[ " ${NEMVO_APACHE_BASE:-cgid} " != *" cgid "* ]] || echo "ScriptSock \"$dir/run/cgid.sock\""
@@ -159,6 +181,9 @@ ws_write_nginx_conf() {
     for t in client_body proxy fastcgi uwsgi scgi; do
       echo "    ${t}_temp_path \"$dir/tmp/$t\";"
     done
+    # As /etc/nginx/conf.d/ would hold it.
+    echo "    include \"$dir/nemvoweb-limit.conf\";"
+    [ -z "${NEMVO_NGINX_HTTP_CONF:-}" ] || echo "    include \"$NEMVO_NGINX_HTTP_CONF\";"
     echo "    server {"
     echo "        listen 127.0.0.1:$port;"
     echo "        server_name 127.0.0.1;"
@@ -174,6 +199,7 @@ ws_write_lighttpd_conf() {
     echo "# Written by scripts/web-servers.sh; edit $conf instead."
     echo "var.site_run = \"$dir\""
     echo "var.site_port = $port"
+    echo "var.site_public = \"$(ws_public "$port")\""
     if ws_is_root; then
       user=$(ws_user)
       echo "server.username = \"$user\""
@@ -234,6 +260,7 @@ ws_start() {
       for f in /etc/nginx/*_params /etc/nginx/fastcgi.conf /etc/nginx/mime.types; do
         [ -e "$f" ] && ln -sfn "$f" "$dir/$(basename "$f")"
       done
+      ws_write_nginx_limit "$dir" || return 1
       ws_write_nginx_conf "$dir" "$port" "$conf"
       nginx -t -q -p "$dir/" -e "$dir/log/error.log" -c "$dir/nginx.conf" ||
         { ws_die "configuration check failed: $dir/nginx.conf"; return 1; }
@@ -280,29 +307,33 @@ ws_stop() {
 ws_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
 # The README's configuration for KIND (site/KIND/nemvoweb.conf), with the
-# paths of a Debian installation replaced by RUN's, below a document root of
-# RUN/htdocs: DIR/site.conf.
+# paths of a Debian installation replaced by RUN's and the example public web
+# server by the program's, below a document root of RUN/htdocs, for a server
+# on PORT: DIR/site.conf.
 ws_site_config() {
-  local kind=$1 run=$2 dir=$3
+  local kind=$1 run=$2 dir=$3 public
+  public=$(ws_public "$4")
   case $kind in
     apache)
-      ws_localise "$ws_root/site/apache/nemvoweb.conf" "$dir/nemvoweb.conf" /usr/lib/cgi-bin "$run/cgi-bin" || return 1
+      ws_localise "$ws_root/site/apache/nemvoweb.conf" "$dir/nemvoweb.conf" /usr/lib/cgi-bin "$run/cgi-bin" \
+        https://www.example.com "$public" || return 1
       printf '%s\n' "DocumentRoot \"$run/htdocs\"" "<Directory \"$run/htdocs\">" "    Require all granted" \
         "</Directory>" "Include \"$dir/nemvoweb.conf\"" >"$dir/site.conf"
       ;;
     nginx)
       ws_localise "$ws_root/site/nginx/nemvoweb.conf" "$dir/nemvoweb.conf" \
-        /usr/lib/cgi-bin "$run/cgi-bin" /run/fcgiwrap.socket "$run/fcgiwrap/fcgiwrap.socket" || return 1
+        /usr/lib/cgi-bin "$run/cgi-bin" /run/fcgiwrap.socket "$run/fcgiwrap/fcgiwrap.socket" \
+        https://www.example.com "$public" || return 1
       printf 'root "%s";\ninclude "%s";\n' "$run/htdocs" "$dir/nemvoweb.conf" >"$dir/site.conf"
       ;;
     nginx-fastcgi)
       ws_localise "$ws_root/site/nginx/nemvoweb-fastcgi.conf" "$dir/nemvoweb.conf" \
-        /run/nemvoweb/nemvoweb.sock "$run/pool/nemvoweb.sock" || return 1
+        /run/nemvoweb/nemvoweb.sock "$run/pool/nemvoweb.sock" https://www.example.com "$public" || return 1
       printf 'root "%s";\ninclude "%s";\n' "$run/htdocs" "$dir/nemvoweb.conf" >"$dir/site.conf"
       ;;
     apache-fastcgi)
       ws_localise "$ws_root/site/apache/nemvoweb-fastcgi.conf" "$dir/nemvoweb.conf" \
-        /run/nemvoweb/nemvoweb.sock "$run/pool/nemvoweb.sock" || return 1
+        /run/nemvoweb/nemvoweb.sock "$run/pool/nemvoweb.sock" https://www.example.com "$public" || return 1
       printf '%s\n' "DocumentRoot \"$run/htdocs\"" "<Directory \"$run/htdocs\">" "    Require all granted" \
         "</Directory>" "Include \"$dir/nemvoweb.conf\"" >"$dir/site.conf"
       ;;
@@ -343,9 +374,6 @@ ws_start_site() {
   run=$(cd "${2:?}" && pwd) || return 1
   dir=$run/$kind
   ws_stop_site "$kind" "$run"
-  rm -rf "$dir"
-  mkdir -p "$dir"
-  ws_site_config "$kind" "$run" "$dir" || return 1
   if [ "$kind" = nginx ]; then
     rm -rf "$run/fcgiwrap"
     mkdir -p "$run/fcgiwrap"
@@ -355,6 +383,9 @@ ws_start_site() {
   # The FastCGI deployments' server is the kind's first word.
   for try in 1 2 3; do
     port=$(ws_free_port) || return 1
+    rm -rf "$dir"
+    mkdir -p "$dir"
+    ws_site_config "$kind" "$run" "$dir" "$port" || return 1
     echo "$port" >"$dir/port"
     if [ "$kind" = apache-fastcgi ]; then
       NEMVO_APACHE_MODULES="${NEMVO_APACHE_MODULES:-} proxy proxy_fcgi" \

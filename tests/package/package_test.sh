@@ -167,8 +167,8 @@ check "program in Debian's CGI directory" [ -x /usr/lib/cgi-bin/nemvoweb ]
 check "nemvo-trace in PATH" [ -x /usr/bin/nemvo-trace ]
 check "manual pages nemvoweb(8) and nemvo-trace(1)" \
   [ -e /usr/share/man/man8/nemvoweb.8.gz -a -e /usr/share/man/man1/nemvo-trace.1.gz ]
-check "snippets for lighttpd, Apache and nginx" \
-  bash -c 'for s in lighttpd apache2 nginx; do [ -e /usr/share/doc/nemvoweb/examples/$s.conf ] || exit 1; done'
+check "snippets for lighttpd, Apache and nginx, and their TLS examples" \
+  bash -c 'for s in lighttpd apache2 nginx; do [ -e /usr/share/doc/nemvoweb/examples/$s.conf -a -e /usr/share/doc/nemvoweb/examples/$s-tls.conf ] || exit 1; done'
 check "configuration is a conffile" \
   bash -c "dpkg-query -W -f='\${Conffiles}' nemvoweb | grep -q '^ /etc/nemvo/Nemvo.Config '"
 check "configuration readable by www-data" as www-data test -r /etc/nemvo/Nemvo.Config
@@ -297,9 +297,16 @@ serve() {
   main=$url/cgi-bin/nemvoweb/main
   curl -s --max-time 10 -o "$tmp/$name-index.body" "$url/"
   check "$name: login page: the installed one" cmp -s "$tmp/$name-index.body" /usr/share/nemvoweb/htdocs/index.html
+  curl -s --max-time 10 -D "$tmp/$name-login.head" -o "$tmp/$name-login.body" "$url/nemvoweb/"
+  check "$name: the snippet's login page /nemvoweb/: the installed one, with its policy" \
+    eval 'cmp -s "$tmp/$name-login.body" /usr/share/nemvoweb/htdocs/index.html &&
+          grep -qi "^Content-Security-Policy: default-src .none.; img-src .self.; style-src .sha256-" "$tmp/$name-login.head"'
   post "$name-right" "$main" --data-urlencode "u=$db_user" --data-urlencode "p=$db_password"
   check "$name: right login: the template with its transparent tag removed" is_main "$name-right"
-  post "$name-wrong" "$main" --data-urlencode "u=$db_user" --data-urlencode "p=not-$db_password"
+  post "$name-wrong" "$main" --data-urlencode "u=$db_user" --data-urlencode "p=not-$db_password" -D "$tmp/$name-wrong.head"
+  check "$name: wrong login: the program's policy (images from $public), never stored" \
+    eval 'grep -qiF "Content-Security-Policy: default-src '"'none'"'; img-src $public/nemvoweb_images/;" "$tmp/$name-wrong.head" &&
+          grep -qi "^Cache-Control: no-store" "$tmp/$name-wrong.head" && grep -qi "^X-Frame-Options: DENY" "$tmp/$name-wrong.head"'
   check "$name: wrong login: the rejection message page" is_rejected "$name-wrong"
   check "$name: wrong login: back link to the public web server the package was built for" \
     grep -qF "<a href=\"$public\">Voltar</a>" "$tmp/$name-wrong.body"

@@ -2,8 +2,12 @@
 # The site in a real browser: headless Chromium driven through chromedriver's
 # WebDriver interface (with curl and jq). Opens the login page, types the
 # credentials, submits, and reads the page the browser shows; once with the
-# right and once with a wrong password. A screenshot of each result is kept in
-# $NEMVO_SITE_ARTIFACTS (default: the run directory's artifacts/).
+# right and once with a wrong password. Each page renders under the security
+# headers the server sends with it (its styles applied), and the browser's
+# console shows no Content-Security-Policy violation; that the console would
+# show one is checked with the login page under a policy that must fail. A
+# screenshot of each result is kept in $NEMVO_SITE_ARTIFACTS (default: the run
+# directory's artifacts/).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=site_lib.sh
@@ -53,7 +57,7 @@ element() {
 }
 
 caps=$(jq -nc --arg profile "$work/profile" '{capabilities: {alwaysMatch: {
-  browserName: "chrome",
+  browserName: "chrome", "goog:loggingPrefs": {browser: "ALL"},
   "goog:chromeOptions": {binary: "/usr/bin/chromium", args: [
     "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
     "--disable-background-networking", "--disable-component-update", "--disable-sync",
@@ -74,6 +78,8 @@ login() {
   local u p b
   u=$(element '#u') && p=$(element '#p') && b=$(element '#entrar') || return 1
   wd_call GET /screenshot | jq -r . | base64 -d > "$artifacts/login-page.png"
+  console_log >"$work/$name.login-page.console"
+  style_of body backgroundColor >"$work/$name.login-page.background"
   wd_call POST "/element/$u/value" "$(jq -nc --arg t "$2" '{text: $t}')" >/dev/null || return 1
   wd_call POST "/element/$p/value" "$(jq -nc --arg t "$3" '{text: $t}')" >/dev/null || return 1
   wd_call POST "/element/$b/click" '{}' >/dev/null || return 1
@@ -87,13 +93,46 @@ login() {
   wd_call GET /screenshot | jq -r . | base64 -d > "$artifacts/$name.png"
 }
 
+# The console's entries since the last call: a violated policy shows as a
+# "security" entry (Chromium reports what it blocked there).
+console_log() {
+  curl -s --max-time 30 -X POST -H 'Content-Type: application/json' --data '{"type": "browser"}' \
+    "$wd/session/$session/se/log" | jq -c '.value[]?'
+}
+# no_violation NAME: no policy violation in the console's entries kept in
+# $work/NAME.console (when none are kept: since the last call).
+no_violation() {
+  [ -e "$work/$1.console" ] || console_log >"$work/$1.console"
+  ! grep -q '"source":"security"\|Content Security Policy' "$work/$1.console" ||
+    { sed 's/^/     console: /' "$work/$1.console" >&2; return 1; }
+}
+style_of() { js "return getComputedStyle(document.querySelector('$1')).$2"; }
+
 has_text() { grep -qF -- "$2" "$work/$1.text"; }
 title_is() { [ "$(cat "$work/$1.title")" = "$2" ]; }
 
+# The detector first: the login page under its own policy with the style
+# block's hash left out must show a violation on the console.
+console_log >/dev/null
+bad_csp="default-src 'none'; img-src 'self'; style-src 'none'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'"
+bad_page=$(sed "s|<head>|<head><meta http-equiv=\"Content-Security-Policy\" content=\"$bad_csp\">|" \
+  "$site_root/site/htdocs/index.html" | base64 -w0)
+wd_call POST /url "$(jq -nc --arg u "data:text/html;base64,$bad_page" '{url: $u}')" >/dev/null
+check "a policy without the style block's hash: the console shows the violation" eval '! no_violation bad-policy 2>/dev/null'
+check "a policy without the style block's hash: the page's style is not applied" \
+  eval '[ "$(style_of body backgroundColor)" != "rgb(238, 243, 249)" ]'
+console_log >/dev/null
+
 login browser-right "$NEMVO_TEST_USER" "$NEMVO_TEST_PASSWORD"
+check "login page: no policy violation on the console" no_violation browser-right.login-page
+check "login page: its style block applied under the policy" \
+  eval '[ "$(cat "$work/browser-right.login-page.background")" = "rgb(238, 243, 249)" ]'
 check "right login: the browser shows the main page" title_is browser-right "Nemvo.Web - Administração"
 check "right login: main page text" has_text browser-right "Nemvo.Web - Painel de administração"
 check "right login: no tag text shown" bash -c "! grep -q '<#' '$work/browser-right.text'"
+check "right login: no policy violation on the console" no_violation browser-right
+check "right login: the template's style block applied under the policy" \
+  eval '[ "$(style_of header backgroundColor)" = "rgb(0, 102, 204)" ]'
 check "right login: screenshot kept" [ -s "$artifacts/browser-right.png" ]
 
 login browser-wrong "$NEMVO_TEST_USER" "not-the-password"
@@ -108,6 +147,10 @@ if [ "$NEMVO_SITE_PUBLIC" = "$site_url" ]; then
   check "wrong login: the icon is shown at 128x128" \
     eval '[ "$(js "var i = document.querySelector(\"#warning-box img\"); return i.naturalWidth + \"x\" + i.naturalHeight")" = 128x128 ]'
 fi
+check "wrong login: no policy violation on the console (icons and favicon from $NEMVO_SITE_PUBLIC)" \
+  no_violation browser-wrong
+check "wrong login: the message's style attribute applied under the policy" \
+  eval '[ "$(style_of "#msg-box" color)" = "rgb(0, 102, 204)" ]'
 check "wrong login: screenshot kept" [ -s "$artifacts/browser-wrong.png" ]
 if [ "$NEMVO_SITE_PUBLIC" = "$site_url" ]; then
   # "Voltar" leads back to the login form.

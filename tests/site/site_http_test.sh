@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The site through one web server (lighttpd, apache or nginx: the argument),
-# as an HTTP client sees it: with lighttpd the login page and images, then the
-# program at /cgi-bin/nemvoweb/main with right and wrong logins, bad form
+# as an HTTP client sees it: the login page and, with lighttpd, the images,
+# then the program at /cgi-bin/nemvoweb/main with right and wrong logins, bad form
 # bodies, other methods and other paths; the status line and headers of every
-# answer; bodies at and above the server's limit; and afterwards no
+# answer, the security headers of the login page and of the program's and the
+# server's answers on its path; bodies at and above the server's limit; and afterwards no
 # attachment and no CGI process left behind.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -18,8 +19,8 @@ errlog_lines=$(log_lines)
 expected_main_page > "$work/main.expected"
 
 # What a client sees of each server around the program's answer: the headers
-# it may show (any other, a Status line above all, is a fault), and how the
-# body's end is marked. The program's own headers are Content-Type,
+# it may show (any other, a Status line above all, is a fault; the security
+# headers are checked on their own), and how the body's end is marked. The program's own headers are Content-Type,
 # Content-Length and an empty "Content:", which lighttpd drops; Apache drops
 # the program's length and sends the body chunked, or with a length of its own
 # when the program has ended by then; it names Content-Length in Vary for the
@@ -37,13 +38,19 @@ esac
 # Whether the server starts a process of the program for each request.
 case $site_server in *-fastcgi | *-spawn) per_request_process=false ;; *) per_request_process=true ;; esac
 
+# --- The login page ------------------------------------------------------------
+# Every server serves the same one, with the security headers of its own.
+for path in / /index.html; do
+  request login "$site_url$path"
+  check "login page $path: 200, the site's own file" eval '[ "$status" = 200 ] && cmp -s "$work/login.body" "$root/site/htdocs/index.html"'
+  check "login page $path: the security headers, cacheable" security_headers login login
+done
+
 # --- What lighttpd serves itself ---------------------------------------------
 if [ "$site_server" = lighttpd ]; then
 
 request login "$site_url/"
-check "login page: 200" [ "$status" = 200 ]
 check "login page: ISO-8859-1 HTML" [ "$(header login Content-Type)" = "text/html; charset=iso-8859-1" ]
-check "login page: the site's own file" cmp -s "$work/login.body" "$root/site/htdocs/index.html"
 check "login page: form posts u and p to the program" \
   grep -q 'method="post" action="/cgi-bin/nemvoweb/main"' "$work/login.body"
 
@@ -73,8 +80,10 @@ well_formed() {
   [ "$(header "$n" Content-Type)" = "text/html" ] || return 1
   [[ $(header "$n" Server) == "$server_tag"* ]] || return 1
   for name in $(sed '1d;/^$/d;s/:.*//' "$work/$n.head"); do
-    [[ " $answer_headers " == *" $name "* ]] || { echo "     unexpected header: $name" >&2; return 1; }
+    [[ " $answer_headers $security_header_names " == *" $name "* ]] ||
+      { echo "     unexpected header: $name" >&2; return 1; }
   done
+  security_headers "$n" program || { echo "     security headers missing or wrong" >&2; return 1; }
   case $framing in
     length) [ "$(header "$n" Content-Length)" = "$size" ] || return 1 ;;
     either) [ "$(header "$n" Content-Length)" = "$size" ] ||
@@ -148,34 +157,38 @@ check "the database server is still up after them" is_main afterlong
 # answers with its own error page (fcgiwrap's 502 through nginx). nginx sends
 # the path without a slash to the one with it, where its location is.
 # Apache's FastCGI proxy passes the program's empty answer on as an empty 200.
-while read -r server path want; do
+# The server's own answers on the program's path carry the program's security
+# headers too; Apache's FastCGI location ends with a slash, so the path
+# without one is outside it (its 404 carries none).
+while read -r server path want headers; do
   [ "$server" = "$site_server" ] || continue
   request other --data-urlencode "u=$NEMVO_TEST_USER" --data-urlencode "p=$NEMVO_TEST_PASSWORD" "$site_url$path"
   check "other path $path: $site_server's own $want, nothing of the program" \
     eval '[ "$status" = "$want" ] && ! grep -q "Painel\|Voltar" "$work/other.body" &&
           [[ $(header other Server) == "$server_tag"* ]]'
+  [ "$headers" = none ] || check "other path $path: the program's security headers" security_headers other program
 done <<'TABLE'
-lighttpd /cgi-bin/nemvoweb/other 500
-lighttpd /cgi-bin/nemvoweb 500
-lighttpd /cgi-bin/nemvoweb/ 500
-apache   /cgi-bin/nemvoweb/other 500
-apache   /cgi-bin/nemvoweb 500
-apache   /cgi-bin/nemvoweb/ 500
-nginx    /cgi-bin/nemvoweb/other 502
-nginx    /cgi-bin/nemvoweb 301
-nginx    /cgi-bin/nemvoweb/ 502
-nginx-fastcgi    /cgi-bin/nemvoweb/other 502
-nginx-fastcgi    /cgi-bin/nemvoweb 301
-nginx-fastcgi    /cgi-bin/nemvoweb/ 502
-apache-fastcgi   /cgi-bin/nemvoweb/other 200
-apache-fastcgi   /cgi-bin/nemvoweb 404
-apache-fastcgi   /cgi-bin/nemvoweb/ 200
-lighttpd-fastcgi /cgi-bin/nemvoweb/other 500
-lighttpd-fastcgi /cgi-bin/nemvoweb 500
-lighttpd-fastcgi /cgi-bin/nemvoweb/ 500
-lighttpd-spawn   /cgi-bin/nemvoweb/other 500
-lighttpd-spawn   /cgi-bin/nemvoweb 500
-lighttpd-spawn   /cgi-bin/nemvoweb/ 500
+lighttpd /cgi-bin/nemvoweb/other 500 program
+lighttpd /cgi-bin/nemvoweb 500 program
+lighttpd /cgi-bin/nemvoweb/ 500 program
+apache   /cgi-bin/nemvoweb/other 500 program
+apache   /cgi-bin/nemvoweb 500 program
+apache   /cgi-bin/nemvoweb/ 500 program
+nginx    /cgi-bin/nemvoweb/other 502 program
+nginx    /cgi-bin/nemvoweb 301 program
+nginx    /cgi-bin/nemvoweb/ 502 program
+nginx-fastcgi    /cgi-bin/nemvoweb/other 502 program
+nginx-fastcgi    /cgi-bin/nemvoweb 301 program
+nginx-fastcgi    /cgi-bin/nemvoweb/ 502 program
+apache-fastcgi   /cgi-bin/nemvoweb/other 200 program
+apache-fastcgi   /cgi-bin/nemvoweb 404 none
+apache-fastcgi   /cgi-bin/nemvoweb/ 200 program
+lighttpd-fastcgi /cgi-bin/nemvoweb/other 500 program
+lighttpd-fastcgi /cgi-bin/nemvoweb 500 program
+lighttpd-fastcgi /cgi-bin/nemvoweb/ 500 program
+lighttpd-spawn   /cgi-bin/nemvoweb/other 500 program
+lighttpd-spawn   /cgi-bin/nemvoweb 500 program
+lighttpd-spawn   /cgi-bin/nemvoweb/ 500 program
 TABLE
 
 # A database name that names no database on the server: its error text.
@@ -214,21 +227,6 @@ padded_login() {
   { printf '%s' "$head"; head -c $((size - ${#head})) /dev/zero | tr '\0' x; } >"$work/padded.$size"
 }
 
-# Whether the server starts the program at all: every start opens the
-# program's file (the site's own copy, run by nothing else).
-watch_program() {
-  # A process of an earlier request may still open the file on its way out
-  # (a sanitized program reads its own file).
-  cgi_children_settled >/dev/null
-  : >"$work/opens"
-  inotifywait -m -e open --format x "$NEMVO_SITE_RUN/cgi-bin/nemvoweb" >"$work/opens" 2>"$work/watch.err" &
-  watch_pid=$!
-  for _ in $(seq 50); do grep -q "Watches established" "$work/watch.err" && break; sleep 0.1; done
-}
-# After the answer, so that a start the server did not wait for shows too.
-program_opened() { sleep 0.3; [ -s "$work/opens" ]; }
-program_not_opened() { ! program_opened; }
-unwatch_program() { kill "$watch_pid" 2>/dev/null; wait "$watch_pid" 2>/dev/null; }
 
 $per_request_process && ! command -v inotifywait >/dev/null && fail "inotifywait is missing: run scripts/install-deps.sh"
 padded_login 65536
@@ -245,6 +243,10 @@ for size in 65537 1048576; do
   watch
   request big --data-binary "@$work/padded.$size" "$main_url"
   check "a $size-byte body: $site_server's 413" eval '[ "$status" = 413 ] && ! grep -q "Painel" "$work/big.body"'
+  # lighttpd refuses a declared length before any module sees the request,
+  # mod_setenv included.
+  [[ $site_server == lighttpd* ]] ||
+    check "a $size-byte body: the 413 carries the program's security headers" security_headers big program
   check_not_started "a $size-byte body"
   unwatch
 done
@@ -258,6 +260,7 @@ if [ "$site_server" = apache-fastcgi ]; then
   check "a chunked 1 MiB body: passed on without a length, so the program reads none of it" is_rejected chunked
 else
   check "a chunked 1 MiB body: $site_server's 413" eval '[ "$status" = 413 ] && ! grep -q "Painel" "$work/chunked.body"'
+  check "a chunked 1 MiB body: the 413 carries the program's security headers" security_headers chunked program
 fi
 [ "$site_server" = apache ] || check_not_started "a chunked 1 MiB body"
 unwatch

@@ -44,6 +44,28 @@ main_url="$site_url/cgi-bin/nemvoweb/main"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
+# The security headers every deployment sets: on the login page, and on the
+# program's answers (which are never stored). The login page's policy admits
+# its one style block by its hash, so the hash follows the page.
+login_style_hash() {
+  printf "sha256-%s" "$(perl -0777 -ne 'print $1 if /<style>(.*?)<\/style>/s' "$site_root/site/htdocs/index.html" |
+    openssl dgst -sha256 -binary | base64)"
+}
+login_csp="default-src 'none'; img-src 'self'; style-src '$(login_style_hash)'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'"
+program_csp="default-src 'none'; img-src $NEMVO_SITE_PUBLIC/nemvoweb_images/; style-src 'unsafe-inline'; base-uri 'none'; form-action 'self'; frame-ancestors 'none'"
+security_header_names="Content-Security-Policy X-Frame-Options X-Content-Type-Options Referrer-Policy Cache-Control"
+# security_headers NAME login|program: the answer in NAME carries them, each once.
+security_headers() {
+  local n=$1 csp=$login_csp store=""
+  [ "$2" = program ] && csp=$program_csp store=no-store
+  [ "$(grep -ci '^Content-Security-Policy:' "$work/$n.head")" = 1 ] || return 1
+  [ "$(header "$n" Content-Security-Policy)" = "$csp" ] &&
+    [ "$(header "$n" X-Frame-Options)" = DENY ] &&
+    [ "$(header "$n" X-Content-Type-Options)" = nosniff ] &&
+    [ "$(header "$n" Referrer-Policy)" = no-referrer ] &&
+    [ "$(header "$n" Cache-Control)" = "$store" ]
+}
+
 # The texts of the site, as the bytes the program writes (ISO-8859-1).
 rejected_text=$'Usu\xe1rio/Senha inv\xe1lidos'
 
@@ -153,3 +175,19 @@ attachments_settle() {
   done
   echo "$n"
 }
+
+# Whether the server starts the program at all: every start opens the
+# program's file (the site's own copy, run by nothing else).
+watch_program() {
+  # A process of an earlier request may still open the file on its way out
+  # (a sanitized program reads its own file).
+  cgi_children_settled >/dev/null
+  : >"$work/opens"
+  inotifywait -m -e open --format x "$NEMVO_SITE_RUN/cgi-bin/nemvoweb" >"$work/opens" 2>"$work/watch.err" &
+  watch_pid=$!
+  for _ in $(seq 50); do grep -q "Watches established" "$work/watch.err" && break; sleep 0.1; done
+}
+# After the answer, so that a start the server did not wait for shows too.
+program_opened() { sleep 0.3; [ -s "$work/opens" ]; }
+program_not_opened() { ! program_opened; }
+unwatch_program() { kill "$watch_pid" 2>/dev/null; wait "$watch_pid" 2>/dev/null; }
