@@ -101,11 +101,11 @@ for jail in $jails; do
     nemvoweb-nginx) paths="/var/log/nginx/*error.log" ;;
     nemvoweb-journal) paths="" ;;
   esac
-  shipped=$(awk -v j="[$jail]" '$0 == j { on = 1; next } /^\[/ { on = 0 }
-    on && /^logpath/ { sub(/^logpath *= */, ""); p = 1; print; next }
-    on && p && /^ +\// { sub(/^ +/, ""); print; next } { p = 0 }' "$f2b_jails" | paste -sd' ')
-  check "$jail: Debian's log paths ($paths)" [ "$shipped" = "$paths" ]
-  check "$jail: ports http,https" grep -q "^port *= *http,https$" <(awk -v j="[$jail]" '$0 == j { on = 1; next } /^\[/ { on = 0 } on' "$f2b_jails")
+  check "$jail: Debian's log paths (${paths:-none})" [ "$(f2b_jail_setting "$jail" logpath)" = "$paths" ]
+  check "$jail: ports http,https" [ "$(f2b_jail_setting "$jail" port)" = http,https ]
+  if [ "$jail" != nemvoweb-journal ]; then
+    check "$jail: its date pattern reaches the filter" grep -qF "['set', '$jail', 'datepattern'" "$dump"
+  fi
 done
 
 finish

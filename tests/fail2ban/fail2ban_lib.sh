@@ -38,13 +38,25 @@ finish() {
   [ "$failed" -eq 0 ]
 }
 
-# f2b_matches LOG [LOGTYPE]: one line per line the filter matched in LOG,
-# "ADDRESS<TAB>LINE", ADDRESS being the one fail2ban would ban. LOGTYPE is
-# the filter's log kind (file, the default, or short: journalctl -o short).
+# f2b_matches LOG [LOGTYPE [JAIL]]: one line per line the filter matched in
+# LOG, "ADDRESS<TAB>LINE", ADDRESS being the one fail2ban would ban. LOGTYPE
+# is the filter's log kind (file, the default, or short: journalctl -o
+# short); JAIL a jail whose date pattern to read the log with (by default
+# fail2ban's own detection).
 f2b_matches() {
-  local log=$1 logtype=${2:-file}
-  fail2ban-regex --raw -o $'<ip>\t<msg>' "$log" "$f2b_filter[logtype=$logtype]" ||
+  local log=$1 logtype=${2:-file} jail=${3:-} dates=()
+  [ -z "$jail" ] || dates=(--datepattern "$(f2b_jail_setting "$jail" datepattern | sed 's/%%/%/g')")
+  fail2ban-regex --raw "${dates[@]}" -o $'<ip>\t<msg>' "$log" "$f2b_filter[logtype=$logtype]" ||
     echo "fail2ban-regex failed on $log" >&2
+}
+
+# f2b_jail_setting JAIL NAME: the setting as the shipped jail file gives it
+# (continuation lines joined with blanks).
+f2b_jail_setting() {
+  awk -v j="[$1]" -v n="$2" '$0 == j { on = 1; next } /^\[/ { on = 0 }
+    on && $0 ~ "^" n " *=" { sub(/^[^=]*= */, ""); v = $0; p = 1; next }
+    on && p && /^ +[^ ]/ { sub(/^ +/, ""); v = v " " $0; next } { p = 0 }
+    END { print v }' "$f2b_jails"
 }
 
 # The client= address of a login line as the program wrote it (the first
