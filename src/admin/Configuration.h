@@ -1,10 +1,11 @@
 #pragma once
 // Where the program finds its configuration and what it reads there.
-#include <charconv>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
 #include "BuildConfig.h"
+#include "base/WholeNumber.h"
 
 namespace nemvo {
 
@@ -27,15 +28,38 @@ inline constexpr const char* LoginTimeoutKey = "LoginTimeout";
 inline constexpr int DefaultLoginTimeout = 15;
 inline constexpr int MaxLoginTimeout = 3600;
 
-// The bound a LoginTimeout value gives (the file's reader has trimmed it).
-inline int LoginTimeoutSeconds(std::string_view text) {
-  int seconds = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), seconds);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || seconds < 0 ||
-      seconds > MaxLoginTimeout)
-    return DefaultLoginTimeout;
-  return seconds;
+// A whole number from `min` to `max` written as `text` (which the file's
+// reader has trimmed); `fallback` for anything else, an empty text included.
+inline int64_t WholeNumberSetting(std::string_view text, int64_t fallback, int64_t min, int64_t max) {
+  return ParseWholeNumber(text, min, max).value_or(fallback);
 }
+
+// The bound a LoginTimeout value gives.
+inline int LoginTimeoutSeconds(std::string_view text) {
+  return int(WholeNumberSetting(text, DefaultLoginTimeout, 0, MaxLoginTimeout));
+}
+
+// The login throttle (admin/LoginThrottle.h), read before each login:
+// refusals from one client address that reach the database before it must
+// wait (0: no throttle), the first wait and its ceiling (each further
+// refusal doubles it), and how long after its last refusal a client's
+// refusals are forgotten; seconds. The defaults keep one visitor below the
+// Firebird server's own guard, which counts the failed logins of the web
+// server's address as a whole.
+inline constexpr const char* LoginFailuresKey = "LoginFailures";
+inline constexpr const char* LoginBackoffKey = "LoginBackoff";
+inline constexpr const char* LoginBackoffMaxKey = "LoginBackoffMax";
+inline constexpr const char* LoginFailureWindowKey = "LoginFailureWindow";
+inline constexpr int64_t DefaultLoginFailures = 3;
+inline constexpr int64_t DefaultLoginBackoff = 10;
+inline constexpr int64_t DefaultLoginBackoffMax = 600;
+inline constexpr int64_t DefaultLoginFailureWindow = 900;
+// Where the throttle keeps its record; by default a file of the account's
+// own in /dev/shm (admin/LoginThrottle.h).
+inline constexpr const char* LoginStateFileKey = "LoginStateFile";
+// 0 turns off the line each login attempt writes to the web server's error
+// log (admin/LoginLog.h); anything else leaves it on.
+inline constexpr const char* LoginLogKey = "LoginLog";
 
 // The support database when the file names none: the LAN database server
 // chosen at build time, and the database's path on that server.

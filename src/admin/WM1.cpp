@@ -4,14 +4,17 @@
 
 #include "admin/Configuration.h"
 #include "admin/IniFile.h"
+#include "admin/LoginAttempt.h"
 #include "admin/MessagePage.h"
 #include "admin/PlacedComponentClasses.h"
 #include "base/ClassRegistry.h"
 #include "base/Exception.h"
+#include "base/Format.h"
 #include "cgi/HTTPFields.h"
 #include "cgi/WebRequest.h"
 #include "cgi/WebResponse.h"
 #include "db/IBDatabase.h"
+#include "db/IBErrors.h"
 #include "templates/PageProducer.h"
 
 namespace nemvo {
@@ -48,6 +51,13 @@ constexpr std::string_view PasswordField = "p";
 constexpr std::string_view UserNameParam = "user_name=";
 constexpr std::string_view PasswordParam = "password=";
 
+// The Firebird status code of a login the server rejects.
+constexpr int32_t isc_login = 335544472;
+
+// What a client that has had too many logins refused reads while it waits.
+constexpr const char* ThrottledMessage =
+    "Muitas tentativas de acesso inv\xE1lidas a partir deste endere\xE7o. Tente novamente em %s.";
+
 // A parameter line made with one copy of the value, which a visitor may have
 // made as large as the body.
 std::string ParamLine(std::string_view prefix, std::string_view value) {
@@ -55,6 +65,22 @@ std::string ParamLine(std::string_view prefix, std::string_view value) {
   line.reserve(prefix.size() + value.size());
   line.append(prefix).append(value);
   return line;
+}
+
+// The database's own refusal of the credentials, whatever its words.
+bool IsLoginRejected(const Exception& e) {
+  const auto* error = dynamic_cast<const EIBInterBaseError*>(&e);
+  return error && error->IscErrorNumber() == isc_login;
+}
+
+// A client that must wait: told so, and how long, in words and in the
+// header that clients and proxies read (the status line says it too).
+void AnswerThrottled(TWebResponse& response, int64_t seconds) {
+  response.SetStatusCode(429);
+  response.SetReasonText("Too Many Requests");
+  response.CustomHeaders().Add("Retry-After=" + std::to_string(seconds));
+  const std::string message = Format(ThrottledMessage, seconds == 1 ? "1 segundo" : std::to_string(seconds) + " segundos");
+  response.SetContent(BuildMessagePage(LoginErrorTitle, message, BackLink(), miWarning));
 }
 
 template <class T>
@@ -98,17 +124,28 @@ std::string TWM1::BuildMessagePage(std::string_view title, std::string_view mess
 void TWM1::WM1loginAction(TObject*, TWebRequest& request, TWebResponse& response, bool&) {
   // Released on every way out, an exception of another kind included.
   std::unique_ptr<TIniFile> config;
+  // Recorded (log line, throttle) when it goes, whichever way that is.
+  std::unique_ptr<TLoginAttempt> attempt;
   try {
     config = std::make_unique<TIniFile>(ConfigFilePath);
+    attempt = std::make_unique<TLoginAttempt>(request, *config);
     TIBDatabase& db = Placed(DB1, "DB1");
     db.SetConnected(false);
     db.SetDatabaseName(config->ReadString(ConfigSection, DBSuporteKey, DefaultDBSuporte()));
     db.Params().Clear();
-    db.Params().Add(ParamLine(UserNameParam, ValueViewOf(request.ContentFieldList(), UserField)));
+    const std::string_view user = ValueViewOf(request.ContentFieldList(), UserField);
+    attempt->SetUser(user);
+    db.Params().Add(ParamLine(UserNameParam, user));
     db.Params().Add(ParamLine(PasswordParam, ValueViewOf(request.ContentFieldList(), PasswordField)));
     db.SetConnectTimeout(LoginTimeoutSeconds(config->ReadString(ConfigSection, LoginTimeoutKey, "")));
+    if (const int64_t wait = attempt->Admit(); wait > 0) {
+      AnswerThrottled(response, wait);
+      config.reset();
+      return;
+    }
     db.SetConnected(true);
     if (db.Connected()) {
+      attempt->SetOutcome(TLoginOutcome::Accepted);
       TPageProducer& producer = Placed(PageProducer1, "PageProducer1");
       producer.SetHTMLFile(config->ReadString(ConfigSection, MainHTMLKey, ""));
       response.SetContent(producer.ProduceContent());
@@ -118,6 +155,7 @@ void TWM1::WM1loginAction(TObject*, TWebRequest& request, TWebResponse& response
     // (a module used again closes it above, before its next connect).
     config.reset();
   } catch (const Exception& e) {
+    if (attempt) attempt->SetOutcome(IsLoginRejected(e) ? TLoginOutcome::Refused : TLoginOutcome::Error);
     // Closed before the answer is built; a failure to close leaves the action.
     if (DB1) DB1->SetConnected(false);
     response.SetContent(BuildMessagePage(LoginErrorTitle, e.Message(), BackLink(), miWarning));

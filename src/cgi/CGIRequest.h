@@ -34,6 +34,7 @@ class TCGIRequest : public TWebRequest {
   // The variable `name`; when it is unset or empty, the one named without
   // the leading "HTTP_", or with "HTTP_" in front when it has none.
   std::string GetFieldByName(const std::string& name) override;
+  void WriteLog(const std::string& text) override { fSource.WriteError(text); }
 
   // The environment variable read for a field index; empty for index 25
   // (the stored body) and for indices outside the table.

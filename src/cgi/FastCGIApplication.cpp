@@ -142,7 +142,7 @@ void TFastCGIApplication::Run() {
     }
     ++fServed;
     {
-      TFastCGIRequestSource source(slot.request);
+      TFastCGIRequestSource source(slot.request, fOwnErrorLog);
       RunRequest(source);
     }
     slot.SkipUnreadBody();

@@ -29,12 +29,18 @@ class TFastCGIApplication : public TCGIApplication {
 
   int64_t Served() const { return fServed; }
 
+  // What a request writes to its error stream (the login log) goes to the
+  // worker's own standard error, the pool's log, instead of the web
+  // server's error log.
+  void SetOwnErrorLog(bool own) { fOwnErrorLog = own; }
+
  private:
   int fListenSocket;
   int fTerminationChannel;
   int64_t fMaxRequests;
   std::chrono::seconds fIOTimeout;
   int64_t fServed = 0;
+  bool fOwnErrorLog = false;
 };
 
 }  // namespace nemvo

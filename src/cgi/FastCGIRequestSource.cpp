@@ -34,4 +34,14 @@ int64_t TFastCGIRequestSource::WriteOutput(const char* buffer, int64_t count) {
   return done;
 }
 
+void TFastCGIRequestSource::WriteError(std::string_view text) {
+  if (fOwnErrors) return TRequestSource::WriteError(text);
+  // The web server logs a request's error stream as it arrives.
+  for (size_t done = 0; done < text.size();) {
+    const int chunk = int(std::min<size_t>(text.size() - done, INT_MAX));
+    if (FCGX_PutStr(text.data() + done, chunk, fRequest.err) != chunk) return;
+    done += size_t(chunk);
+  }
+}
+
 }  // namespace nemvo

@@ -10,14 +10,19 @@ namespace nemvo {
 class TFastCGIRequestSource final : public TRequestSource {
  public:
   // `request` has been accepted and outlives this source.
-  explicit TFastCGIRequestSource(FCGX_Request& request) : fRequest(request) {}
+  // `ownErrors`: what the request writes to its error stream goes to the
+  // process's standard error instead of the web server.
+  explicit TFastCGIRequestSource(FCGX_Request& request, bool ownErrors = false)
+      : fRequest(request), fOwnErrors(ownErrors) {}
 
   std::string Variable(const std::string& name) override;
   int64_t ReadInput(char* buffer, int64_t count) override;
   int64_t WriteOutput(const char* buffer, int64_t count) override;
+  void WriteError(std::string_view text) override;
 
  private:
   FCGX_Request& fRequest;
+  bool fOwnErrors;
 };
 
 }  // namespace nemvo

@@ -15,6 +15,8 @@ int64_t TProcessRequestSource::WriteOutput(const char* buffer, int64_t count) {
   return platform::WriteStandardOutput(buffer, count);
 }
 
+void TRequestSource::WriteError(std::string_view text) { platform::WriteStandardError(text); }
+
 TProcessRequestSource& TProcessRequestSource::Instance() {
   static TProcessRequestSource source;
   return source;

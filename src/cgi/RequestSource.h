@@ -6,6 +6,7 @@
 // classes see only this, so both hosts write every byte of the answer alike.
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace nemvo {
 
@@ -21,6 +22,9 @@ class TRequestSource {
   // Writes `count` bytes of the answer: the number taken, or -1 when an
   // error came before any byte was taken.
   virtual int64_t WriteOutput(const char* buffer, int64_t count) = 0;
+  // Writes to the request's error stream, which the web server keeps in its
+  // error log; failures are ignored. By default the process's standard error.
+  virtual void WriteError(std::string_view text);
 };
 
 // The CGI process's own: environment, standard input, standard output.

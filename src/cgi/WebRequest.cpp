@@ -1,11 +1,14 @@
 #include "cgi/WebRequest.h"
 
 #include "cgi/ContentParser.h"
+#include "platform/StandardStreams.h"
 
 namespace nemvo {
 
 TWebRequest::TWebRequest() = default;
 TWebRequest::~TWebRequest() = default;
+
+void TWebRequest::WriteLog(const std::string& text) { platform::WriteStandardError(text); }
 
 const std::string& TWebRequest::ContentText() {
   fContentText = GetStringField(rfContent);

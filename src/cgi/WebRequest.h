@@ -41,6 +41,9 @@ class TWebRequest {
   virtual bool WriteText(const std::string& text) = 0;
   virtual bool WriteHeaders(int statusCode, const std::string& statusText, const std::string& headers) = 0;
   virtual std::string GetFieldByName(const std::string& name) = 0;
+  // Writes `text` to the request's error stream (the web server's error
+  // log); by default the process's standard error.
+  virtual void WriteLog(const std::string& text);
 
   TMethodType MethodType() const { return fMethodType; }
 

@@ -1,20 +1,12 @@
 #include "main/CommandLine.h"
 
-#include <charconv>
+#include "base/WholeNumber.h"
 
 namespace nemvo {
 
 namespace {
 
 constexpr int kMaxWorkers = 256;
-
-std::optional<int64_t> Number(const std::string& text, int64_t least, int64_t most) {
-  int64_t value = 0;
-  auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (text.empty() || ec != std::errc() || end != text.data() + text.size() || value < least || value > most)
-    return std::nullopt;
-  return value;
-}
 
 }  // namespace
 
@@ -43,7 +35,7 @@ std::optional<FastCGIPoolOptions> ParseFastCGIPoolOptions(const std::vector<std:
       continue;
     }
     if (name != "--fastcgi" && name != "--workers" && name != "--max-requests" && name != "--shutdown-timeout" &&
-        name != "--io-timeout") {
+        name != "--io-timeout" && name != "--login-log") {
       error = "unknown argument: " + args[i];
       return std::nullopt;
     }
@@ -63,11 +55,19 @@ std::optional<FastCGIPoolOptions> ParseFastCGIPoolOptions(const std::vector<std:
       haveAddress = true;
       continue;
     }
+    if (name == "--login-log") {
+      if (value != "server" && value != "stderr") {
+        error = "--login-log: " + (value.empty() ? std::string("nothing") : value) + " is neither server nor stderr";
+        return std::nullopt;
+      }
+      options.ownLoginLog = value == "stderr";
+      continue;
+    }
     const int64_t least = name == "--workers" ? 1 : 0;
     const int64_t most = name == "--workers"                                      ? kMaxWorkers
                          : name == "--shutdown-timeout" || name == "--io-timeout" ? 86400
                                                                                   : INT64_MAX;
-    std::optional<int64_t> n = Number(value, least, most);
+    std::optional<int64_t> n = ParseWholeNumber(value, least, most);
     if (!n) {
       error = name + ": " + (value.empty() ? "no number" : value) + " is not a number from " + std::to_string(least) +
               " to " + std::to_string(most);
@@ -87,7 +87,8 @@ std::optional<FastCGIPoolOptions> ParseFastCGIPoolOptions(const std::vector<std:
 
 std::string FastCGIUsage() {
   return "usage: nemvoweb --fastcgi unix:PATH|HOST:PORT|stdin [--workers N] [--max-requests M]\n"
-         "                [--shutdown-timeout SECONDS] [--io-timeout SECONDS] [--allow-remote]\n"
+         "                [--shutdown-timeout SECONDS] [--io-timeout SECONDS] [--login-log server|stderr]\n"
+         "                [--allow-remote]\n"
          "       (without arguments: a CGI program, or a FastCGI server when standard input is a\n"
          "       listening socket)\n";
 }

@@ -19,6 +19,10 @@ struct FastCGIPoolOptions {
   // How long a worker waits for the web server to send or to read before it
   // gives the connection up; 0: no bound.
   int ioTimeoutSeconds = kDefaultIOTimeoutSeconds;
+  // Where the login log goes (--login-log server|stderr): the web server's
+  // error log, through each request's error stream, or the pool's own
+  // standard error (the journal, under systemd).
+  bool ownLoginLog = false;
 };
 
 // True when the arguments ask for the FastCGI pool. Never under a web

@@ -67,7 +67,7 @@ int RunCGI() {
 
 // Serves FastCGI requests on `listenSocket` until asked to end (or after
 // `maxRequests`, 0: no limit).
-int ServeFastCGI(int listenSocket, int64_t maxRequests, std::chrono::seconds ioTimeout) {
+int ServeFastCGI(int listenSocket, int64_t maxRequests, std::chrono::seconds ioTimeout, bool ownLoginLog = false) {
   int exitCode = 0;
   try {
     // A worker pays for many logins: their arithmetic by libcrypto, loaded
@@ -75,7 +75,9 @@ int ServeFastCGI(int listenSocket, int64_t maxRequests, std::chrono::seconds ioT
     platform::UseFastModularPower();
     const int channel = platform::OpenTerminationChannel();
     if (channel < 0) throw EOSError::FromLastError(errno);
-    Application = std::make_unique<TFastCGIApplication>(listenSocket, channel, maxRequests, ioTimeout);
+    auto application = std::make_unique<TFastCGIApplication>(listenSocket, channel, maxRequests, ioTimeout);
+    application->SetOwnErrorLog(ownLoginLog);
+    Application = std::move(application);
     Application->Initialize();
     RegisterModuleClasses(*Application);
     Application->Run();
@@ -112,8 +114,10 @@ int RunPool(const std::vector<std::string>& args) {
                                                 .name = name};
   const int64_t maxRequests = options->maxRequests;
   const std::chrono::seconds ioTimeout(options->ioTimeoutSeconds);
-  const int exitCode = platform::RunWorkerPool(
-      poolOptions, [&socket, maxRequests, ioTimeout] { return ServeFastCGI(socket.fd, maxRequests, ioTimeout); });
+  const bool ownLoginLog = options->ownLoginLog;
+  const int exitCode = platform::RunWorkerPool(poolOptions, [&socket, maxRequests, ioTimeout, ownLoginLog] {
+    return ServeFastCGI(socket.fd, maxRequests, ioTimeout, ownLoginLog);
+  });
   platform::CloseListeningSocket(socket);
   return exitCode;
 }

@@ -18,6 +18,8 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/ByteRangeLock.h"
+
 namespace nemvo::platform {
 
 namespace {
@@ -92,15 +94,6 @@ bool RunGuarded(const unsigned char* begin, size_t size, void (*access)(void*), 
   access(context);
   tGuard = nullptr;
   return true;
-}
-
-bool LockRange(int fd, short type, size_t byte) {
-  struct flock lock = {};
-  lock.l_type = type;
-  lock.l_whence = SEEK_SET;
-  lock.l_start = static_cast<off_t>(byte);
-  lock.l_len = 1;
-  return fcntl(fd, F_OFD_SETLK, &lock) == 0;
 }
 
 int OpenOrCreate(const std::string& posixName, bool& created) {
@@ -255,9 +248,9 @@ bool TSharedMemory::WaitWhile(size_t offset, uint32_t value, SharedClock::time_p
 
 void TSharedMemory::WakeAll(size_t offset) const { syscall(SYS_futex, Word(offset), FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0); }
 
-bool TSharedMemory::TryLockByte(size_t byte) { return LockRange(fFd, F_WRLCK, byte); }
+bool TSharedMemory::TryLockByte(size_t byte) { return LockByteRange(fFd, F_WRLCK, byte); }
 
-void TSharedMemory::UnlockByte(size_t byte) { LockRange(fFd, F_UNLCK, byte); }
+void TSharedMemory::UnlockByte(size_t byte) { LockByteRange(fFd, F_UNLCK, byte); }
 
 bool TSharedMemory::ByteLockedElsewhere(size_t byte) const {
   struct flock lock = {};

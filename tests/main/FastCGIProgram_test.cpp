@@ -57,7 +57,7 @@ void ExpectCaseAnswered(const FastCGIPool& pool, const Case& c) {
   EXPECT_FALSE(run.timedOut) << c.name;
   EXPECT_EQ(run.exitCode, 0) << c.name << "\n" << run.err;
   EXPECT_EQ(run.out, c.out) << c.name;
-  EXPECT_EQ(run.err, "") << c.name;
+  EXPECT_EQ(run.err, c.err) << c.name;
 }
 
 // No exception report, no worker lost: only the pool's own lines.

@@ -58,7 +58,7 @@ TEST_F(ServerFastCGI, EveryLineOneAfterAnotherOnOneWorker) {
       EXPECT_FALSE(run.timedOut) << c->name;
       EXPECT_EQ(run.exitCode, 0) << c->name;
       EXPECT_EQ(run.out, expected) << c->name;
-      EXPECT_EQ(run.err, "") << c->name;
+      EXPECT_EQ(run.err, ExpectedLogLine(*c)) << c->name;
       if (c->loginAfter) {
         CGIRun after = RunFastCGI(pool, Vars("POST", "/main", kRight, {}), Fill(kRight));
         EXPECT_EQ(after.out, Response(kMainPage)) << c->name << ": a right login after this request";

@@ -49,7 +49,7 @@ TEST_P(ServerLogin, AnswersByteForByte) {
   EXPECT_EQ(run.signal, 0);
   EXPECT_EQ(run.exitCode, 0);
   EXPECT_EQ(run.out, expected);
-  EXPECT_EQ(run.err, "");
+  EXPECT_EQ(run.err, ExpectedLogLine(c));
 
   // Standard input and error end with the output, before the shutdown:
   // Apache and fcgiwrap wait for all of them. Instrumented programs keep a

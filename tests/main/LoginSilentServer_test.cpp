@@ -117,7 +117,7 @@ TEST_P(ServerGoesSilent, LaterCallsAreBoundedByTheLoginTimeout) {
       EXPECT_FALSE(run.timedOut);
       EXPECT_EQ(run.exitCode, 0);
       EXPECT_EQ(run.out, expected);
-      EXPECT_EQ(run.err, "");
+      EXPECT_EQ(run.err, LoginLine(c.moment == Moment::kDialectQuestion ? "error" : "accepted", FirebirdServer::User()));
       EXPECT_TRUE(run.leftBehind.empty()) << "a process of the program still runs";
       if (c.moment == Moment::kDialectQuestion) {
         ExpectWithinBound(answered - start, "the message page");

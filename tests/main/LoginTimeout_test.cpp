@@ -50,7 +50,7 @@ void ExpectAnsweredWithin(const Timed& t, const std::string& message, std::chron
   EXPECT_FALSE(t.run.timedOut) << name;
   EXPECT_EQ(t.run.exitCode, 0) << name;
   EXPECT_EQ(t.run.out, Failed(message)) << name;
-  EXPECT_EQ(t.run.err, "") << name;
+  EXPECT_EQ(t.run.err, LoginLine("error", "nemvo")) << name;
   EXPECT_TRUE(t.run.leftBehind.empty()) << name << ": a process of the program still runs";
   // Not before the bound (the wait is the server's, not ours to cut short),
   // and not much after it.

@@ -10,6 +10,7 @@
 // the line's own directory, which holds the main-page template main.html.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ostream>
 #include <string>
@@ -190,6 +191,29 @@ class ServerLoginFixture : public ::testing::Test {
       case Answer::kNothing: break;
     }
     return {};
+  }
+
+  // The login log's line for the line's request: none where no login runs.
+  std::string ExpectedLogLine(const ServerCase& c) const {
+    const char* outcome = c.answer == Answer::kRejected  ? "refused"
+                          : c.answer == Answer::kMessage ? "error"
+                          : c.answer == Answer::kNothing ? nullptr
+                                                         : "accepted";
+    if (!outcome) return {};
+    // The first field named u (in any case) of the body; none of the lines
+    // encodes its user name.
+    std::string user;
+    const std::string body = Fill(c.body);
+    for (size_t at = 0; at <= body.size();) {
+      const size_t end = std::min(body.find('&', at), body.size());
+      const std::string field = body.substr(at, end - at);
+      if (field.size() >= 2 && (field[0] == 'u' || field[0] == 'U') && field[1] == '=') {
+        user = field.substr(2);
+        break;
+      }
+      at = end + 1;
+    }
+    return LoginLine(outcome, user, c.path);
   }
 
   // The server's count, once it has seen the program's detach.

@@ -35,6 +35,13 @@ inline CGIVars Request(const std::string& method, const std::string& pathInfo, c
   return vars;
 }
 
+// The line a login attempt leaves on standard error (the web server's error
+// log). `user` as the log writes it (plain letters need no escaping).
+inline std::string LoginLine(const std::string& outcome, const std::string& user, const std::string& path = "/main",
+                             const std::string& client = "127.0.0.1") {
+  return "nemvoweb: login " + outcome + " client=" + client + " user=" + user + " path=" + path + "\n";
+}
+
 // A handled request's answer: status 200, the head, the body.
 inline std::string Response(const std::string& body) {
   std::string head = "Status: 200 OK\r\nContent-Type: text/html\r\n";

@@ -36,8 +36,12 @@ class ProgramConfig {
     std::filesystem::rename(temporary, path);
   }
 
-  // The section the program reads, with the given lines.
-  static void WriteSection(const std::string& lines) { Write("[Nemvo.FrameWork]\n" + lines); }
+  // The section the program reads, with the given lines. The login throttle
+  // is off unless the lines set it: every test logs in from the same address
+  // and would wait for the refusals of the tests before it.
+  static void WriteSection(const std::string& lines) {
+    Write("[Nemvo.FrameWork]\n" + lines + (lines.find("LoginFailures=") == std::string::npos ? "LoginFailures=0\n" : ""));
+  }
 
   static void Remove() { std::filesystem::remove(Path()); }
 };

@@ -79,7 +79,7 @@ class TraceTest : public ::testing::Test {
     EXPECT_FALSE(timed.run.timedOut);
     EXPECT_EQ(timed.run.exitCode, 0);
     EXPECT_EQ(timed.run.out, Failed(shown));
-    EXPECT_EQ(timed.run.err, "");
+    EXPECT_EQ(timed.run.err, LoginLine("error", "nemvo"));
     EXPECT_TRUE(timed.run.leftBehind.empty());
   }
 

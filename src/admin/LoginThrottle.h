@@ -1,0 +1,58 @@
+#pragma once
+// Refused logins per client, shared by every process of this account that
+// answers logins (CGI processes and FastCGI workers alike): after a few
+// refusals, a client waits before its next login reaches the database.
+//
+// The database server guards itself too, but it sees every visitor behind a
+// web server as the one address of the web server: one visitor's wrong
+// passwords would make it delay and refuse everyone. Held here, per visitor,
+// they never get that far.
+//
+// The record lives in a file of this account's alone (PrivateStateFile.h).
+// When it cannot be used, logins go on unthrottled and each attempt says why
+// through `warn`: a throttle that is out of order must never lock anyone out.
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "admin/ClientAddress.h"
+#include "admin/LoginOutcome.h"
+#include "admin/LoginThrottleTable.h"
+
+namespace nemvo {
+
+namespace platform {
+class TPrivateStateFile;
+}
+
+class TLoginThrottle {
+ public:
+  using TWarn = std::function<void(const std::string&)>;
+
+  // The record in the file at `path`.
+  TLoginThrottle(std::string path, const TLoginThrottleSettings& settings, TWarn warn);
+  ~TLoginThrottle();
+  TLoginThrottle(const TLoginThrottle&) = delete;
+  TLoginThrottle& operator=(const TLoginThrottle&) = delete;
+
+  // 0 when a login from `client` may reach the database now, else the
+  // seconds it must wait.
+  int64_t Admit(const TClientKey& client);
+  // How that login ended.
+  void Settle(const TClientKey& client, TLoginOutcome outcome);
+
+  // The file when the configuration names none: one per account.
+  static std::string DefaultPath();
+
+ private:
+  // Runs `use` on the table under the file's lock: whether it could.
+  bool WithTable(const std::function<void(TLoginThrottleTable&)>& use);
+
+  std::string fPath;
+  TLoginThrottleSettings fSettings;
+  TWarn fWarn;
+  std::unique_ptr<platform::TPrivateStateFile> fFile;
+  bool fWarned = false;
+};
+
+}  // namespace nemvo

@@ -1,0 +1,72 @@
+#pragma once
+// The record of refused logins per client, in a block of memory that every
+// process answering logins shares (LoginThrottle.h maps it). The caller holds
+// the block's lock around each call.
+//
+// Each attempt counts as a refusal from the moment it is let through until
+// it is settled otherwise: attempts from one client that run at the same
+// time cannot all pass under a limit that each of them alone would respect,
+// and a process killed in the middle of a login leaves a refusal behind,
+// which is forgotten like any other.
+//
+// Nothing in the block is trusted beyond the lock: a record that fails its
+// check (a writer killed half-way) is treated as free, and no record makes a
+// client wait longer than the settings allow from now.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+
+#include "admin/ClientAddress.h"
+#include "admin/LoginOutcome.h"
+
+namespace nemvo {
+
+struct TLoginThrottleSettings {
+  // Refusals from one client that are let through before it must wait; 0
+  // turns the throttle off.
+  int64_t failures = 3;
+  // The first wait, in seconds; each further refusal doubles it, up to
+  // backoffMax.
+  int64_t backoff = 10;
+  int64_t backoffMax = 600;
+  // Seconds after the last refusal (and the end of any wait) when a
+  // client's refusals are forgotten.
+  int64_t window = 900;
+};
+
+class TLoginThrottleTable {
+ public:
+  static constexpr size_t kSets = 512;
+  static constexpr size_t kWays = 8;
+  static constexpr size_t kRecordSize = 48;
+  static constexpr size_t kHeaderSize = 64;
+  static constexpr size_t kSize = kHeaderSize + kSets * kWays * kRecordSize;
+
+  // `block` is kSize bytes or more; a block that does not hold a table yet
+  // (all zeros, or anything else) gets a new one, hashed with `seed`.
+  TLoginThrottleTable(std::span<std::byte> block, const TLoginThrottleSettings& settings, uint64_t seed);
+
+  // Whether an attempt from `client` may go on at `now` (seconds): 0 when it
+  // may (counted as a refusal until Settle says otherwise), else the seconds
+  // it must wait.
+  int64_t Admit(const TClientKey& client, int64_t now);
+  // The end of an attempt that Admit let through.
+  void Settle(const TClientKey& client, TLoginOutcome outcome, int64_t now);
+
+ private:
+  struct Record;
+
+  int64_t Backoff(int64_t failures) const;
+  // The record of `client`, read and checked; null when it has none. `slot`
+  // receives its place, or the place a new record of it should take.
+  bool Find(const TClientKey& client, int64_t now, Record& record, size_t& slot) const;
+  bool Read(size_t slot, Record& record) const;
+  void Write(size_t slot, const Record& record);
+  void Free(size_t slot);
+
+  std::span<std::byte> fBlock;
+  TLoginThrottleSettings fSettings;
+  uint64_t fSeed = 0;
+};
+
+}  // namespace nemvo
