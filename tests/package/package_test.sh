@@ -103,7 +103,8 @@ if [ -e "$marker" ] && installed; then
 fi
 rm -f "$marker"
 installed && die "nemvoweb is installed on this machine and not by this test; it is left alone"
-for f in /etc/nemvo/Nemvo.Config /usr/lib/cgi-bin/nemvoweb /usr/bin/nemvo-trace; do
+fail2ban_files=(/etc/fail2ban/filter.d/nemvoweb.conf /etc/fail2ban/jail.d/nemvoweb.conf)
+for f in /etc/nemvo/Nemvo.Config /usr/lib/cgi-bin/nemvoweb /usr/bin/nemvo-trace "${fail2ban_files[@]}"; do
   [ ! -e "$f" ] || die "$f exists outside the package; the test would overwrite it"
 done
 
@@ -154,6 +155,8 @@ check "lintian: no error, no warning (overrides are justified in debian/nemvoweb
 
 check "depends on the client library, not on a database server" \
   bash -c "dpkg-deb -f '$deb' Depends | grep -qw libfbclient2 && ! dpkg-deb -f '$deb' Depends Recommends | grep -q firebird[0-9.]*-server"
+check "suggests fail2ban, needs it not" \
+  bash -c "dpkg-deb -f '$deb' Suggests | grep -qw fail2ban && ! dpkg-deb -f '$deb' Depends Recommends Pre-Depends | grep -qw fail2ban"
 
 # --- Install ------------------------------------------------------------------------
 
@@ -171,6 +174,10 @@ check "snippets for lighttpd, Apache and nginx, and their TLS examples" \
   bash -c 'for s in lighttpd apache2 nginx; do [ -e /usr/share/doc/nemvoweb/examples/$s.conf -a -e /usr/share/doc/nemvoweb/examples/$s-tls.conf ] || exit 1; done'
 check "configuration is a conffile" \
   bash -c "dpkg-query -W -f='\${Conffiles}' nemvoweb | grep -q '^ /etc/nemvo/Nemvo.Config '"
+check "fail2ban filter and jails installed as conffiles" \
+  bash -c "for f in ${fail2ban_files[*]}; do dpkg-query -W -f='\${Conffiles}' nemvoweb | grep -q \"^ \$f \" || exit 1; done"
+check "fail2ban jails installed disabled, every one" \
+  bash -c "grep -q '^enabled *= *false' '${fail2ban_files[1]}' && ! grep -q '^enabled *= *true' '${fail2ban_files[1]}'"
 check "configuration readable by www-data" as www-data test -r /etc/nemvo/Nemvo.Config
 check "configuration not writable by www-data" as www-data test ! -w /etc/nemvo/Nemvo.Config
 check "configuration: root:www-data 0640" [ "$(stat -c '%U:%G %a' /etc/nemvo/Nemvo.Config)" = "root:www-data 640" ]
@@ -358,6 +365,8 @@ check "remove: the edited configuration stays" cmp -s /etc/nemvo/Nemvo.Config "$
 dpkg --purge nemvoweb > "$work/dpkg-purge.log" 2>&1
 check "purge: the package is gone" bash -c "! dpkg-query -W -f='\${Status}' nemvoweb 2>/dev/null | grep -q installed"
 check "purge: the configuration and /etc/nemvo are gone" [ ! -e /etc/nemvo ]
+check "purge: the fail2ban filter and jails are gone, fail2ban's own directories stay" \
+  bash -c "for f in ${fail2ban_files[*]}; do [ ! -e \$f ] || exit 1; done; [ -d /etc/fail2ban/jail.d ] || ! dpkg -s fail2ban >/dev/null 2>&1"
 while read -r f; do
   [ "$f" = /. ] && continue
   [ -e "$f" ] && [ ! -d "$f" ] && echo "$f"
