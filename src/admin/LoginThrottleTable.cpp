@@ -64,6 +64,10 @@ int64_t TLoginThrottleTable::Backoff(int64_t failures) const {
   return std::min(wait, fSettings.backoffMax);
 }
 
+bool TLoginThrottleTable::Forgotten(const Record& record, int64_t now) const {
+  return now - std::max(record.lastFailure, record.blockedUntil) > fSettings.window;
+}
+
 bool TLoginThrottleTable::Read(size_t slot, Record& record) const {
   std::memcpy(&record, fBlock.data() + kHeaderSize + slot * kRecordSize, kRecordSize);
   return record.inUse == kInUse && record.check == Hash(fSeed, &record, offsetof(Record, check));
@@ -104,7 +108,7 @@ bool TLoginThrottleTable::Find(const TClientKey& client, int64_t now, Record& re
       record.lastFailure = std::min(record.lastFailure, now);
       record.blockedUntil = std::min(record.blockedUntil, now + fSettings.backoffMax);
       return true;
-    } else if (now >= r.blockedUntil && now - r.lastFailure > fSettings.window) {
+    } else if (Forgotten(r, now)) {
       rank = 2;
     } else {
       rank = now >= r.blockedUntil ? 1 : 0;
@@ -127,7 +131,7 @@ int64_t TLoginThrottleTable::Admit(const TClientKey& client, int64_t now) {
   Record r;
   size_t slot = 0;
   Find(client, now, r, slot);
-  if (r.failures > 0 && now >= r.blockedUntil && now - r.lastFailure > fSettings.window) {
+  if (r.failures > 0 && Forgotten(r, now)) {
     r.failures = 0;
     r.blockedUntil = 0;
   }

@@ -57,6 +57,8 @@ class TLoginThrottleTable {
   struct Record;
 
   int64_t Backoff(int64_t failures) const;
+  // Whether a client's refusals are past remembering at `now`.
+  bool Forgotten(const Record& record, int64_t now) const;
   // The record of `client`, read and checked; null when it has none. `slot`
   // receives its place, or the place a new record of it should take.
   bool Find(const TClientKey& client, int64_t now, Record& record, size_t& slot) const;
