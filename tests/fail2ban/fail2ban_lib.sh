@@ -60,5 +60,6 @@ f2b_jail_setting() {
 }
 
 # The client= address of a login line as the program wrote it (the first
-# login line in it): what the filter must take, and nothing else.
-client_of() { grep -o 'nemvoweb: login [a-z]* client=[^ ]*' <<<"$1" | head -n1 | sed 's/.*client=//'; }
+# login line in it): what the filter must take, and nothing else (an IPv4
+# address mapped into IPv6 as the IPv4 address fail2ban bans).
+client_of() { grep -o 'nemvoweb: login [a-z]* client=[^ ]*' <<<"$1" | head -n1 | sed 's/.*client=//; s/^::ffff:\([0-9.]*\)$/\1/'; }

@@ -116,7 +116,7 @@ case $server in
     printf 'include "%s"\nserver.breakagelog = var.site_run + "/log/breakage.log"\n' "$f2b_root/site/lighttpd.conf" \
       >"$dir/site.conf"
     f2b_cleanups+=("ws_stop lighttpd '$dir'")
-    port=$(ws_free_port) && ws_start lighttpd "$dir" "$port" "$dir/site.conf" || { fail "lighttpd did not start"; finish; exit; }
+    port=$(ws_free_port) && echo "$port" >"$dir/port" && ws_start lighttpd "$dir" "$port" "$dir/site.conf" || { fail "lighttpd did not start"; finish; exit; }
     logs=("$dir/log/breakage.log" "$dir/log/error.log") jail=nemvoweb-lighttpd ;;
   apache | apache-fastcgi) dir=$run/$server logs=("$dir/log/error.log") jail=nemvoweb-apache ;;
   nginx | nginx-fastcgi) dir=$run/$server logs=("$dir/log/error.log") jail=nemvoweb-nginx ;;
