@@ -38,6 +38,13 @@ finish() {
   [ "$failed" -eq 0 ]
 }
 
+# f2b_keep_config: the program's configuration file (NEMVO_SITE_CONFIG) as it
+# is now, the other site tests' own, comes back when the test ends.
+f2b_keep_config() {
+  cp -p "$NEMVO_SITE_CONFIG" "$f2b_work/config.kept" || return 1
+  f2b_cleanups+=('cp -p "$f2b_work/config.kept" "$NEMVO_SITE_CONFIG.tmp" && mv "$NEMVO_SITE_CONFIG.tmp" "$NEMVO_SITE_CONFIG"')
+}
+
 # f2b_matches LOG [LOGTYPE [JAIL]]: one line per line the filter matched in
 # LOG, "ADDRESS<TAB>LINE", ADDRESS being the one fail2ban would ban. LOGTYPE
 # is the filter's log kind (file, the default, or short: journalctl -o

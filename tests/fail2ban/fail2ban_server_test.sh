@@ -19,14 +19,15 @@ source "$here/fail2ban_lib.sh"
 : "${NEMVO_SITE_PROGRAM:?}" "${NEMVO_SITE_CONFIG:?}" "${NEMVO_SITE_TEMPLATE:?}" "${NEMVO_TEST_DB:?}"
 : "${NEMVO_TEST_USER:?}" "${NEMVO_TEST_PASSWORD:?}"
 
-# The site tests' configuration, as site_lib.sh writes it, back on the way out.
+# The test's configuration: the site tests' with further lines (theirs comes
+# back when the test ends).
 site_config() {
   printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\n%s' "$NEMVO_TEST_DB" "$NEMVO_SITE_TEMPLATE" "${1:-}" \
     >"$NEMVO_SITE_CONFIG.tmp"
   chmod 0644 "$NEMVO_SITE_CONFIG.tmp"
   mv "$NEMVO_SITE_CONFIG.tmp" "$NEMVO_SITE_CONFIG"
 }
-f2b_cleanups+=(site_config)
+f2b_keep_config
 # The throttle's record of this test's own, so that its refusals reach no
 # other test; the throttle as shipped otherwise (3 refusals, then throttled).
 site_config "LoginStateFile=$f2b_work/logins"$'\n'

@@ -30,14 +30,15 @@ source "$f2b_root/scripts/web-servers.sh"
 server=${1:?usage: $0 SERVER|cgi}
 run=$NEMVO_SITE_RUN
 
-# The site tests' configuration (as site_lib.sh writes it) with further lines.
+# The test's configuration: the site tests' with further lines (theirs comes
+# back when the test ends).
 site_config() {
   printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\n%s' "${2:-$NEMVO_TEST_DB}" "$NEMVO_SITE_TEMPLATE" "${1:-}" \
     >"$NEMVO_SITE_CONFIG.tmp"
   chmod 0644 "$NEMVO_SITE_CONFIG.tmp"
   mv "$NEMVO_SITE_CONFIG.tmp" "$NEMVO_SITE_CONFIG"
 }
-f2b_cleanups+=(site_config)
+f2b_keep_config
 # The throttle's record of this test's own (the web servers' account writes
 # it), so that the refusals from 127.0.0.1 reach no other test; refusals
 # before throttling as shipped, and a back-off long enough for the test.
