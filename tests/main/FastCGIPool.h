@@ -43,6 +43,7 @@ struct PoolOptions {
   CGIVars env = {};  // the pool's environment: nothing else is set
   // The address: empty for a unix socket in the pool's directory.
   std::string address = {};
+  std::vector<std::string> extraArgs = {};  // after the others
 };
 
 class FastCGIPool {
@@ -57,6 +58,7 @@ class FastCGIPool {
                              "--max-requests", std::to_string(options.maxRequests), "--shutdown-timeout",
                              std::to_string(options.shutdownSeconds), "--io-timeout",
                              std::to_string(options.ioTimeoutSeconds)});
+    args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
     fPid = Spawn(args, options.env, fDir.PathOf("pool.log"));
     if (!WaitUntilAccepting()) throw std::runtime_error("the pool does not accept connections:\n" + Log());
   }

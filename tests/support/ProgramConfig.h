@@ -37,10 +37,13 @@ class ProgramConfig {
   }
 
   // The section the program reads, with the given lines. The login throttle
-  // is off unless the lines set it: every test logs in from the same address
-  // and would wait for the refusals of the tests before it.
+  // is off unless the lines set it or give it a record of its own: every
+  // test logs in from the same address and would wait for the refusals of
+  // the tests before it.
   static void WriteSection(const std::string& lines) {
-    Write("[Nemvo.FrameWork]\n" + lines + (lines.find("LoginFailures=") == std::string::npos ? "LoginFailures=0\n" : ""));
+    const bool throttled = lines.find("LoginFailures=") != std::string::npos ||
+                           lines.find("LoginStateFile=") != std::string::npos;
+    Write("[Nemvo.FrameWork]\n" + lines + (throttled ? "" : "LoginFailures=0\n"));
   }
 
   static void Remove() { std::filesystem::remove(Path()); }
