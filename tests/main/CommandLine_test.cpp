@@ -61,6 +61,10 @@ TEST(CommandLine, PoolOptions) {
       {{"--fastcgi", "unix:/s", "--max-requests="}, "--max-requests: no number is not a number from 0 to 9223372036854775807"},
       {{"--fastcgi", "unix:/s", "--workers"}, "--workers needs a value"},
       {{"--fastcgi", "unix:/s", "--allow-remote=yes"}, "--allow-remote takes no value"},
+      {{"--fastcgi", "unix:/s", "--login-log", "stderr"}, "", {.address = "unix:/s", .ownLoginLog = true}},
+      {{"--fastcgi", "unix:/s", "--login-log=server"}, "", {.address = "unix:/s"}},
+      {{"--fastcgi", "unix:/s", "--login-log", "journal"}, "--login-log: journal is neither server nor stderr"},
+      {{"--fastcgi", "unix:/s", "--login-log="}, "--login-log: nothing is neither server nor stderr"},
       {{"--fastcgi", "unix:/s", "--verbose"}, "unknown argument: --verbose"},
       {{"--fastcgi", "unix:/s", "extra"}, "unknown argument: extra"},
   };
@@ -78,6 +82,7 @@ TEST(CommandLine, PoolOptions) {
     EXPECT_EQ(options->allowRemote, line.expected.allowRemote) << joined;
     EXPECT_EQ(options->shutdownSeconds, line.expected.shutdownSeconds) << joined;
     EXPECT_EQ(options->ioTimeoutSeconds, line.expected.ioTimeoutSeconds) << joined;
+    EXPECT_EQ(options->ownLoginLog, line.expected.ownLoginLog) << joined;
   }
 }
 
