@@ -31,6 +31,7 @@
 
 #include "BuildConfig.h"
 #include "FuzzCheck.h"
+#include "admin/LoginThrottle.h"
 #include "cgi/CGIApplication.h"
 #include "cgi/ConsoleMode.h"
 #include NEMVO_FUZZ_MODULE_HEADER
@@ -64,8 +65,12 @@ void WriteFile(const std::string& path, const std::string& text) {
 
 // What the first input byte chooses: the configuration file's text, or none.
 std::vector<std::string> Configurations() {
+  // The login throttle keeps its record in the site (the stand-in refuses
+  // every login, so fuzzed addresses get throttled too); the login line
+  // would flood the fuzzer's own output.
   auto config = [](const std::string& db, const std::string& html) {
-    return "[Nemvo.FrameWork]\r\nDBSuporte=" + db + "\r\nMainHTML=" + html + "\r\n";
+    return "[Nemvo.FrameWork]\r\nDBSuporte=" + db + "\r\nMainHTML=" + html + "\r\nLoginStateFile=" + kSite +
+           "logins.state\r\nLoginLog=0\r\n";
   };
   return {
       config("fuzzhost:/fuzz.fdb", kSite + "main.html"),
@@ -75,7 +80,7 @@ std::vector<std::string> Configurations() {
       config("fuzzhost:/fuzz.fdb", kSite + "long-line.html"),
       config("fuzzhost:/fuzz.fdb", kSite + "bad-escape.html"),
       config("fuzzhost:/fuzz.fdb", kSite),  // a directory
-      "[Nemvo.FrameWork]\r\n",             // no keys: the defaults
+      "[Nemvo.FrameWork]\r\nLoginLog=0\r\n",  // no other keys: the defaults
   };
 }
 
@@ -182,6 +187,10 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** argv) {
   unsetenv("NEMVO_STANDIN_LOG");
   unsetenv("NEMVO_STANDIN_VERSION");
   WriteSite();
+  // Without a configuration file the throttle's record is the account's
+  // default one: made by this run, it goes with it.
+  static const std::string defaultRecord = nemvo::TLoginThrottle::DefaultPath();
+  if (access(defaultRecord.c_str(), F_OK) != 0) std::atexit([] { unlink(defaultRecord.c_str()); });
   savedStdin = dup(STDIN_FILENO);
   savedStdout = dup(STDOUT_FILENO);
   if (savedStdin < 0 || savedStdout < 0) Fail("cannot keep the standard streams");
