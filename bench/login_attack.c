@@ -14,7 +14,8 @@
  *   -w  pause after each answer before the connection's next request
  *
  * Each connection sends requests one after another until SECONDS have passed
- * since the start (a request in flight then is waited for and counted).
+ * since the start (a request in flight then is waited for and counted), and
+ * at least one.
  * One line per answer on standard output, tab-separated:
  *   ADDR  START_MS  LATENCY_MS  STATUS  KIND  TEXT
  * START_MS counts from the common start. KIND is main (the main page),
@@ -253,7 +254,8 @@ static void* run(void* arg) {
   buffer in = {0}, body = {0};
   char why[256];
   int fd = -1;
-  while (now() < end_time) {
+  /* At least one request, however short the time. */
+  for (int first = 1; first || now() < end_time; first = 0) {
     const double started = now();
     if (fd < 0) {
       fd = open_connection(c->addr, why, sizeof why);

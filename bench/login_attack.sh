@@ -97,6 +97,8 @@ cleanup() {
     "$fb" drop-db "$dbpath" >/dev/null 2>&1 || true
     rmdir "$(dirname "$dbpath")" 2>/dev/null || true
     "$fb" stop || true
+    # Its users' database and settings; the port was free, so the server was ours.
+    [ -e "$NEMVO_FB_STATE_DIR/server.pid" ] || rm -rf "$NEMVO_FB_STATE_DIR"
   fi
   # nginx's error log takes a line per request it limits: hundreds of MB.
   rm -rf "$tmp" "$run"
