@@ -28,15 +28,8 @@ f2b_on_exit() {
 }
 trap f2b_on_exit EXIT
 
-passed=0
-failed=0
-ok() { passed=$((passed + 1)); echo "ok   $*"; }
-fail() { failed=$((failed + 1)); echo "FAIL $*"; }
-check() { local name=$1; shift; if "$@"; then ok "$name"; else fail "$name"; fi; }
-finish() {
-  echo "$passed passed, $failed failed"
-  [ "$failed" -eq 0 ]
-}
+# shellcheck source=../support/checks.sh
+source "$f2b_root/tests/support/checks.sh"
 
 # f2b_keep_config: the program's configuration file (NEMVO_SITE_CONFIG) as it
 # is now, the other site tests' own, comes back when the test ends.

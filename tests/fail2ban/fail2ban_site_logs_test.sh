@@ -109,13 +109,12 @@ fi
 
 case $server in
   lighttpd)
-    # The site's lighttpd configuration with a breakage log, on the site's files.
+    # The site's lighttpd configuration (with its breakage log), on the site's files.
     dir=$f2b_work/lighttpd
     mkdir -p "$dir"
     ln -s "$run/htdocs" "$dir/htdocs"
     ln -s "$run/cgi-bin" "$dir/cgi-bin"
-    printf 'include "%s"\nserver.breakagelog = var.site_run + "/log/breakage.log"\n' "$f2b_root/site/lighttpd.conf" \
-      >"$dir/site.conf"
+    printf 'include "%s"\n' "$f2b_root/site/lighttpd.conf" >"$dir/site.conf"
     f2b_cleanups+=("ws_stop lighttpd '$dir'")
     port=$(ws_free_port) && echo "$port" >"$dir/port" && ws_start lighttpd "$dir" "$port" "$dir/site.conf" || { fail "lighttpd did not start"; finish; exit; }
     logs=("$dir/log/breakage.log" "$dir/log/error.log") jail=nemvoweb-lighttpd ;;

@@ -28,7 +28,7 @@ site_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 source "$site_root/scripts/web-servers.sh"
 # The server's own directory (pid file, logs, port) and error logs.
 case $site_server in
-  lighttpd) server_dir=$NEMVO_SITE_RUN; server_logs=("$server_dir/log/error.log") ;;
+  lighttpd) server_dir=$NEMVO_SITE_RUN; server_logs=("$server_dir/log/error.log" "$server_dir/log/breakage.log") ;;
   apache) server_dir=$NEMVO_SITE_RUN/apache; server_logs=("$server_dir/log/error.log") ;;
   nginx) server_dir=$NEMVO_SITE_RUN/nginx
          server_logs=("$server_dir/log/error.log" "$NEMVO_SITE_RUN/fcgiwrap/log/fcgiwrap.log") ;;
@@ -110,16 +110,8 @@ request() {
 }
 header() { sed -n "s/^$2: //Ip" "$work/$1.head" | head -n1; }
 
-passed=0
-failed=0
-ok() { passed=$((passed + 1)); echo "ok   $*"; }
-fail() { failed=$((failed + 1)); echo "FAIL $*"; }
-# check NAME CONDITION...: runs the condition (a command) and reports it.
-check() { local name=$1; shift; if "$@"; then ok "$name"; else fail "$name"; fi; }
-finish() {
-  echo "$passed passed, $failed failed"
-  [ "$failed" -eq 0 ]
-}
+# shellcheck source=../support/checks.sh
+source "$site_root/tests/support/checks.sh"
 
 attachments() { "$NEMVO_FIREBIRD_SCRIPT" attachments "$NEMVO_TEST_DB_PATH"; }
 
