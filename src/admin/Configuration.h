@@ -54,6 +54,9 @@ inline constexpr int64_t DefaultLoginFailures = 3;
 inline constexpr int64_t DefaultLoginBackoff = 10;
 inline constexpr int64_t DefaultLoginBackoffMax = 600;
 inline constexpr int64_t DefaultLoginFailureWindow = 900;
+// 0 lets clients with refusals try while the database server's own guard
+// would hold a failing login (admin/LoginThrottleTable.h); on by default.
+inline constexpr const char* LoginServerGuardKey = "LoginServerGuard";
 // Where the throttle keeps its record; by default a file of the account's
 // own in /dev/shm (admin/LoginThrottle.h).
 inline constexpr const char* LoginStateFileKey = "LoginStateFile";

@@ -20,6 +20,7 @@ TLoginThrottleSettings ReadLoginThrottleSettings(TIniFile& config) {
   settings.backoff = read(LoginBackoffKey, DefaultLoginBackoff, 1, kWeek);
   settings.backoffMax = std::max(settings.backoff, read(LoginBackoffMaxKey, DefaultLoginBackoffMax, 1, kWeek));
   settings.window = read(LoginFailureWindowKey, DefaultLoginFailureWindow, 1, kWeek);
+  settings.serverGuard = config.ReadString(ConfigSection, LoginServerGuardKey, "") != "0";
   return settings;
 }
 
@@ -42,21 +43,21 @@ TLoginAttempt::~TLoginAttempt() {
   // Runs while an exception may be on its way out of the action: nothing
   // here may throw past it.
   try {
-    if (fAdmitted) fThrottle->Settle(*fClient, fOutcome);
+    if (fAdmitted) fThrottle->Settle(*fClient, fUser, fOutcome);
     if (fLog)
       fRequest.WriteLog(LoginLogLine(fOutcome, fRequest.GetStringField(rfRemoteAddr), fUser, fRequest.PathInfo()));
   } catch (...) {
   }
 }
 
-int64_t TLoginAttempt::Admit() {
-  if (!fThrottle) return 0;
-  const int64_t wait = fThrottle->Admit(*fClient);
-  if (wait > 0)
-    fOutcome = TLoginOutcome::Throttled;
+TLoginAdmission TLoginAttempt::Admit() {
+  if (!fThrottle) return {};
+  const TLoginAdmission admission = fThrottle->Admit(*fClient, fUser);
+  if (admission.wait > 0)
+    fOutcome = admission.forOthers ? TLoginOutcome::Deferred : TLoginOutcome::Throttled;
   else
     fAdmitted = true;
-  return wait;
+  return admission;
 }
 
 }  // namespace nemvo

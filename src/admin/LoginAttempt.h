@@ -29,9 +29,10 @@ class TLoginAttempt {
   TLoginAttempt(const TLoginAttempt&) = delete;
   TLoginAttempt& operator=(const TLoginAttempt&) = delete;
 
-  // 0 when the login may reach the database now; else the seconds the
-  // client must wait, and the attempt counts as throttled.
-  int64_t Admit();
+  // Whether the login may reach the database now; when it may not, the
+  // attempt counts as throttled (its client's own refusals) or deferred
+  // (those of others).
+  TLoginAdmission Admit();
   // The user name the client gave, once the body has been decoded (a body
   // that cannot be leaves the attempt without one).
   void SetUser(std::string_view user) { fUser = user.substr(0, LoginLogUserLimit); }

@@ -4,7 +4,9 @@
 //
 //   nemvoweb: login OUTCOME client=ADDRESS user=NAME path=PATH
 //
-// OUTCOME is accepted, refused, throttled or error; ADDRESS the web server's
+// OUTCOME is accepted, refused, throttled (the client's own refusals made it
+// wait), deferred (the database server's guard would have held its failure:
+// others' refusals made it wait) or error; ADDRESS the web server's
 // REMOTE_ADDR ("-" when it has none). Every field is escaped so that a line
 // is always one line of printable ASCII and a field never holds a blank: a
 // byte outside 0x21-0x7E, a quote or a backslash is written "\xHH". The user

@@ -49,14 +49,17 @@ bool TLoginThrottle::WithTable(const std::function<void(TLoginThrottleTable&)>& 
   return true;
 }
 
-int64_t TLoginThrottle::Admit(const TClientKey& client) {
-  int64_t wait = 0;
-  WithTable([&](TLoginThrottleTable& table) { wait = table.Admit(client, platform::SecondsSinceBoot()); });
-  return wait;
+TLoginAdmission TLoginThrottle::Admit(const TClientKey& client, std::string_view user) {
+  TLoginAdmission admission;
+  fAdmitted = platform::SecondsSinceBoot();
+  WithTable([&](TLoginThrottleTable& table) { admission = table.Admit(client, user, fAdmitted); });
+  return admission;
 }
 
-void TLoginThrottle::Settle(const TClientKey& client, TLoginOutcome outcome) {
-  WithTable([&](TLoginThrottleTable& table) { table.Settle(client, outcome, platform::SecondsSinceBoot()); });
+void TLoginThrottle::Settle(const TClientKey& client, std::string_view user, TLoginOutcome outcome) {
+  WithTable([&](TLoginThrottleTable& table) {
+    table.Settle(client, user, outcome, fAdmitted, platform::SecondsSinceBoot());
+  });
 }
 
 }  // namespace nemvo

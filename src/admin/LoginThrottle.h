@@ -14,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "admin/ClientAddress.h"
 #include "admin/LoginOutcome.h"
@@ -35,11 +36,11 @@ class TLoginThrottle {
   TLoginThrottle(const TLoginThrottle&) = delete;
   TLoginThrottle& operator=(const TLoginThrottle&) = delete;
 
-  // 0 when a login from `client` may reach the database now, else the
-  // seconds it must wait.
-  int64_t Admit(const TClientKey& client);
+  // Whether a login from `client` with the user name `user` may reach the
+  // database now.
+  TLoginAdmission Admit(const TClientKey& client, std::string_view user);
   // How that login ended.
-  void Settle(const TClientKey& client, TLoginOutcome outcome);
+  void Settle(const TClientKey& client, std::string_view user, TLoginOutcome outcome);
 
   // The file when the configuration names none: one per account.
   static std::string DefaultPath();
@@ -53,6 +54,7 @@ class TLoginThrottle {
   TWarn fWarn;
   std::unique_ptr<platform::TPrivateStateFile> fFile;
   bool fWarned = false;
+  int64_t fAdmitted = 0;  // when Admit let the login through
 };
 
 }  // namespace nemvo

@@ -2,15 +2,36 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 namespace nemvo {
 
 namespace {
 
-constexpr char kMagic[8] = {'N', 'V', 'L', 'O', 'G', 'I', 'N', '1'};
-constexpr uint32_t kInUse = 0x4e564c31;
+constexpr char kMagic[8] = {'N', 'V', 'L', 'O', 'G', 'I', 'N', '2'};
+constexpr uint32_t kInUse = 0x4e564c32;
 // Far beyond any limit a configuration sets; a larger count is garbage.
 constexpr uint32_t kMaxFailures = 1u << 20;
+
+// The Firebird server's guard, as measured (bench/login_guard.sh): a user
+// name's failures count while they come less than kServerGap seconds apart,
+// and the one after kServerNameFailures is held; so is every failure once
+// 16 came within kServerGap seconds. Its clock counts whole seconds, ours
+// too, in another phase: a second more keeps on the safe side. Clients with
+// refusals stop at kServerWideFailures, leaving room below 16 for those
+// without.
+constexpr int64_t kServerGap = 8;
+constexpr int64_t kServerNameFailures = 3;
+constexpr int64_t kServerWideFailures = 12;
+
+// Failures of anyone per second, for the last kServerGap seconds: one
+// bucket per second, by the second modulo their number.
+struct Bucket {
+  int64_t second;
+  int64_t count;
+};
+constexpr size_t kBuckets = size_t(kServerGap);
+constexpr size_t kBucketsOffset = 32;
 
 uint64_t Mix(uint64_t x) {
   x ^= x >> 30;
@@ -52,6 +73,7 @@ TLoginThrottleTable::TLoginThrottleTable(std::span<std::byte> block, const TLogi
   // last, so a table is never taken for made before it is.
   std::memset(fBlock.data(), 0, fBlock.size());
   fSeed = seed;
+  static_assert(kBucketsOffset + kBuckets * sizeof(Bucket) <= kHeaderSize);
   const uint64_t header[2] = {seed, Mix(seed ^ kInUse)};
   std::memcpy(fBlock.data() + sizeof kMagic, header, sizeof header);
   std::memcpy(fBlock.data(), kMagic, sizeof kMagic);
@@ -126,8 +148,61 @@ bool TLoginThrottleTable::Find(const TClientKey& client, int64_t now, Record& re
   return false;
 }
 
-int64_t TLoginThrottleTable::Admit(const TClientKey& client, int64_t now) {
-  if (fSettings.failures <= 0) return 0;
+TClientKey TLoginThrottleTable::NameKey(std::string_view user) const {
+  std::string folded(user);
+  for (char& c : folded)
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  const uint64_t halves[2] = {Hash(fSeed, folded.data(), folded.size()), Hash(~fSeed, folded.data(), folded.size())};
+  TClientKey key;
+  std::memcpy(key.data(), halves, key.size());
+  // A client's key has byte 8 zero (an IPv6 /64, an IPv4-mapped address).
+  key[8] |= 1;
+  return key;
+}
+
+int64_t TLoginThrottleTable::NameHeldFor(const Record& name, int64_t now) {
+  // The server starts over after each held failure: every (n+1)th is held.
+  const int64_t since = now - name.lastFailure;
+  if (since > kServerGap || name.failures % (kServerNameFailures + 1) != kServerNameFailures) return 0;
+  return kServerGap + 1 - since;
+}
+
+int64_t TLoginThrottleTable::ServerWideHeldFor(int64_t now) const {
+  Bucket buckets[kBuckets];
+  std::memcpy(buckets, fBlock.data() + kBucketsOffset, sizeof buckets);
+  // Per second of the window, oldest first; what a dead writer left beyond
+  // reason counts for nothing.
+  int64_t counts[kBuckets] = {};
+  int64_t total = 0;
+  for (const Bucket& b : buckets) {
+    const int64_t age = now - b.second;
+    if (age < 0 || age >= kServerGap || b.count <= 0 || b.count > kMaxFailures) continue;
+    counts[kServerGap - 1 - age] = b.count;
+    total += b.count;
+  }
+  if (total < kServerWideFailures) return 0;
+  // Until enough of the oldest seconds have left the window.
+  for (int64_t i = 0; i < kServerGap; ++i) {
+    total -= counts[i];
+    if (total < kServerWideFailures) return i + 1;
+  }
+  return kServerGap;
+}
+
+void TLoginThrottleTable::CountServerWide(int64_t second, int delta) {
+  Bucket b;
+  std::byte* at = fBlock.data() + kBucketsOffset + size_t(second % kServerGap) * sizeof(Bucket);
+  std::memcpy(&b, at, sizeof b);
+  if (b.second != second || b.count < 0 || b.count > kMaxFailures) {
+    if (delta < 0) return;  // that second has left the window: nothing to take back
+    b = {second, 0};
+  }
+  b.count = std::max<int64_t>(0, b.count + delta);
+  std::memcpy(at, &b, sizeof b);
+}
+
+TLoginAdmission TLoginThrottleTable::Admit(const TClientKey& client, std::string_view user, int64_t now) {
+  if (fSettings.failures <= 0) return {};
   Record r;
   size_t slot = 0;
   Find(client, now, r, slot);
@@ -135,17 +210,39 @@ int64_t TLoginThrottleTable::Admit(const TClientKey& client, int64_t now) {
     r.failures = 0;
     r.blockedUntil = 0;
   }
-  if (now < r.blockedUntil) return r.blockedUntil - now;
+  if (now < r.blockedUntil) return {r.blockedUntil - now, false};
+
+  Record name;
+  size_t nameSlot = 0;
+  const TClientKey nameKey = NameKey(user);
+  if (fSettings.serverGuard) {
+    Find(nameKey, now, name, nameSlot);
+    // A client refused lately waits while its failure would be held.
+    if (r.failures > 0) {
+      const int64_t wait = std::max(NameHeldFor(name, now), ServerWideHeldFor(now));
+      if (wait > 0) return {wait, true};
+    }
+  }
+
   ++r.failures;
   r.lastFailure = now;
   // Counted as refused until it is settled: the attempt that reaches the
   // limit makes the next one wait already.
   if (r.failures >= fSettings.failures) r.blockedUntil = now + Backoff(r.failures);
   Write(slot, r);
-  return 0;
+  if (fSettings.serverGuard) {
+    // As the server will count it if it fails.
+    if (now - name.lastFailure >= kServerGap) name.failures = 0;
+    ++name.failures;
+    name.lastFailure = now;
+    Write(nameSlot, name);
+    CountServerWide(now, +1);
+  }
+  return {};
 }
 
-void TLoginThrottleTable::Settle(const TClientKey& client, TLoginOutcome outcome, int64_t now) {
+void TLoginThrottleTable::Settle(const TClientKey& client, std::string_view user, TLoginOutcome outcome,
+                                 int64_t admitted, int64_t now) {
   if (fSettings.failures <= 0 || outcome == TLoginOutcome::Throttled) return;
   Record r;
   size_t slot = 0;
@@ -160,15 +257,27 @@ void TLoginThrottleTable::Settle(const TClientKey& client, TLoginOutcome outcome
     Write(slot, r);
     return;
   }
-  if (!found) return;
-  // Not a refusal after all: the count it was given goes again, and so does
+  // Not a refusal after all: the counts it was given go again, and so does
   // a wait that this attempt alone brought about.
-  if (r.failures > 0) --r.failures;
-  if (r.failures < fSettings.failures) r.blockedUntil = 0;
-  if (r.failures == 0 && r.blockedUntil == 0)
-    Free(slot);
-  else
-    Write(slot, r);
+  if (found) {
+    if (r.failures > 0) --r.failures;
+    if (r.failures < fSettings.failures) r.blockedUntil = 0;
+    if (r.failures == 0 && r.blockedUntil == 0)
+      Free(slot);
+    else
+      Write(slot, r);
+  }
+  if (fSettings.serverGuard) {
+    Record name;
+    size_t nameSlot = 0;
+    // The server forgets a name's failures when it logs in; an error takes
+    // back only this attempt's count.
+    if (Find(NameKey(user), now, name, nameSlot) && name.failures > 0) {
+      name.failures = outcome == TLoginOutcome::Accepted ? 0 : name.failures - 1;
+      Write(nameSlot, name);
+    }
+    CountServerWide(admitted, -1);
+  }
 }
 
 }  // namespace nemvo

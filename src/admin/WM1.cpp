@@ -57,6 +57,10 @@ constexpr int32_t isc_login = 335544472;
 // What a client that has had too many logins refused reads while it waits.
 constexpr const char* ThrottledMessage =
     "Muitas tentativas de acesso inv\xE1lidas a partir deste endere\xE7o. Tente novamente em %s.";
+// What a client refused lately reads while the database server would hold
+// a failing login because of the failures of others.
+constexpr const char* DeferredMessage =
+    "O servidor recebe muitas tentativas de acesso inv\xE1lidas neste momento. Tente novamente em %s.";
 
 // A parameter line made with one copy of the value, which a visitor may have
 // made as large as the body.
@@ -74,12 +78,19 @@ bool IsLoginRejected(const Exception& e) {
 }
 
 // A client that must wait: told so, and how long, in words and in the
-// header that clients and proxies read (the status line says it too).
-void AnswerThrottled(TWebResponse& response, int64_t seconds) {
-  response.SetStatusCode(429);
-  response.SetReasonText("Too Many Requests");
+// header that clients and proxies read; the status says whether for its own
+// refusals (429) or for everyone's (503).
+void AnswerWait(TWebResponse& response, const TLoginAdmission& admission) {
+  if (admission.forOthers) {
+    response.SetStatusCode(503);
+  } else {
+    response.SetStatusCode(429);
+    response.SetReasonText("Too Many Requests");
+  }
+  const int64_t seconds = admission.wait;
   response.CustomHeaders().Add("Retry-After=" + std::to_string(seconds));
-  const std::string message = Format(ThrottledMessage, seconds == 1 ? "1 segundo" : std::to_string(seconds) + " segundos");
+  const std::string message = Format(admission.forOthers ? DeferredMessage : ThrottledMessage,
+                                     seconds == 1 ? "1 segundo" : std::to_string(seconds) + " segundos");
   response.SetContent(BuildMessagePage(LoginErrorTitle, message, BackLink(), miWarning));
 }
 
@@ -138,8 +149,8 @@ void TWM1::WM1loginAction(TObject*, TWebRequest& request, TWebResponse& response
     db.Params().Add(ParamLine(UserNameParam, user));
     db.Params().Add(ParamLine(PasswordParam, ValueViewOf(request.ContentFieldList(), PasswordField)));
     db.SetConnectTimeout(LoginTimeoutSeconds(config->ReadString(ConfigSection, LoginTimeoutKey, "")));
-    if (const int64_t wait = attempt->Admit(); wait > 0) {
-      AnswerThrottled(response, wait);
+    if (const TLoginAdmission admission = attempt->Admit(); admission.wait > 0) {
+      AnswerWait(response, admission);
       config.reset();
       return;
     }

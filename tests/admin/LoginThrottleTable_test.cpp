@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace nemvo {
@@ -26,13 +27,23 @@ class Block {
   explicit Block(TLoginThrottleSettings settings = {}) : fSettings(settings), fBytes(TLoginThrottleTable::kSize) {}
 
   TLoginThrottleTable Table(uint64_t seed = 42) { return TLoginThrottleTable({fBytes.data(), fBytes.size()}, fSettings, seed); }
-  int64_t Admit(const TClientKey& client, int64_t now) { return Table().Admit(client, now); }
-  void Settle(const TClientKey& client, TLoginOutcome outcome, int64_t now) { Table().Settle(client, outcome, now); }
+  // Under the user name `user` (each test's own unless it says).
+  int64_t Admit(const TClientKey& client, int64_t now, const std::string& user = "admin") {
+    return Table().Admit(client, user, now).wait;
+  }
+  TLoginAdmission AdmitWhy(const TClientKey& client, int64_t now, const std::string& user) {
+    return Table().Admit(client, user, now);
+  }
+  void Settle(const TClientKey& client, TLoginOutcome outcome, int64_t now, const std::string& user = "admin",
+              int64_t admitted = -1) {
+    Table().Settle(client, user, outcome, admitted < 0 ? now : admitted, now);
+  }
   // One whole attempt: the wait it was told, or 0 when it reached the
   // database and ended as `outcome`.
-  int64_t Attempt(const TClientKey& client, int64_t now, TLoginOutcome outcome = TLoginOutcome::Refused) {
-    const int64_t wait = Admit(client, now);
-    if (wait == 0) Settle(client, outcome, now);
+  int64_t Attempt(const TClientKey& client, int64_t now, TLoginOutcome outcome = TLoginOutcome::Refused,
+                  const std::string& user = "admin") {
+    const int64_t wait = Admit(client, now, user);
+    if (wait == 0) Settle(client, outcome, now, user);
     return wait;
   }
   std::vector<std::byte>& Bytes() { return fBytes; }
@@ -186,9 +197,59 @@ TEST(LoginThrottleTable, AWaitWrittenBeyondTheSettingsIsHeldToThem) {
   ASSERT_GT(lenient.Admit(Client(1), t), 10000);
   std::vector<std::byte> bytes = lenient.Bytes();
   TLoginThrottleTable strict({bytes.data(), bytes.size()}, {.failures = 3, .backoff = 10, .backoffMax = 60}, 42);
-  const int64_t wait = strict.Admit(Client(1), t);
+  const int64_t wait = strict.Admit(Client(1), "admin", t).wait;
   EXPECT_GT(wait, 0);
   EXPECT_LE(wait, 60);
+}
+
+TEST(LoginThrottleTable, ClientsRefusedLatelyWaitWhileTheServerWouldHoldAFailureOfAName) {
+  // The server holds a name's 4th failure with gaps under 8 s.
+  Block block;
+  for (uint8_t c = 1; c <= 3; ++c) ASSERT_EQ(block.Attempt(Client(c), 0, TLoginOutcome::Refused, "admin"), 0);
+  // A client refused lately waits for the name's failures to age (letter
+  // case is the server's: one name), not for its own.
+  const TLoginAdmission admission = block.AdmitWhy(Client(1), 2, "Admin");
+  EXPECT_EQ(admission.wait, 7);
+  EXPECT_TRUE(admission.forOthers);
+  // Another name is not held.
+  EXPECT_EQ(block.Attempt(Client(1), 2, TLoginOutcome::Refused, "other"), 0);
+  // Nine seconds after the name's last failure the server counts anew.
+  EXPECT_EQ(block.Admit(Client(2), 9, "admin"), 0);
+  // A client without refusals may be the administrator: on it goes, and when
+  // it logs in, the server forgets the name's failures.
+  Block held;
+  for (uint8_t c = 1; c <= 3; ++c) held.Attempt(Client(c), 0, TLoginOutcome::Refused, "admin");
+  EXPECT_EQ(held.Attempt(Client(4), 1, TLoginOutcome::Error, "admin"), 0);
+  EXPECT_GT(held.Admit(Client(1), 1, "admin"), 0) << "an error gives back its own count only";
+  EXPECT_EQ(held.Attempt(Client(4), 1, TLoginOutcome::Accepted, "ADMIN"), 0);
+  EXPECT_EQ(held.Admit(Client(1), 1, "admin"), 0);
+}
+
+TEST(LoginThrottleTable, ClientsRefusedLatelyWaitWhileTheServerWouldHoldEveryFailure) {
+  // Twelve clients refused under as many names within the server's window.
+  Block block;
+  for (uint8_t c = 1; c <= 12; ++c)
+    ASSERT_EQ(block.Attempt(Client(c), 0, TLoginOutcome::Refused, "name" + std::to_string(c)), 0);
+  const TLoginAdmission admission = block.AdmitWhy(Client(1), 3, "fresh");
+  EXPECT_EQ(admission.wait, 5);  // until second 0 has left the window
+  EXPECT_TRUE(admission.forOthers);
+  EXPECT_EQ(block.Attempt(Client(40), 3, TLoginOutcome::Refused, "fresh"), 0) << "a client without refusals";
+  EXPECT_EQ(block.Admit(Client(1), 8, "fresh"), 0);
+  // Attempts that end otherwise give their count back, when they were let
+  // through: with them, the window holds 12 failures again.
+  Block other;
+  for (uint8_t c = 1; c <= 11; ++c)
+    other.Attempt(Client(c), 0, TLoginOutcome::Refused, "name" + std::to_string(c));
+  for (uint8_t c = 20; c < 30; ++c) EXPECT_EQ(other.Attempt(Client(c), 0, TLoginOutcome::Accepted, "ok"), 0);
+  EXPECT_EQ(other.Admit(Client(1), 1, "fresh"), 0);
+  other.Settle(Client(1), TLoginOutcome::Refused, 1, "fresh");
+  EXPECT_EQ(other.Admit(Client(2), 1, "fresh2"), 7);
+}
+
+TEST(LoginThrottleTable, ServerGuardSwitchedOff) {
+  Block block({.serverGuard = false});
+  for (uint8_t c = 1; c <= 20; ++c) ASSERT_EQ(block.Attempt(Client(c), 0, TLoginOutcome::Refused, "admin"), 0);
+  EXPECT_EQ(block.Attempt(Client(1), 1, TLoginOutcome::Refused, "admin"), 0);
 }
 
 }  // namespace

@@ -90,6 +90,24 @@ TEST_F(ServerThrottle, AGuesserWaitsAndNobodyElseDoes) {
   EXPECT_EQ(AttachmentsSettled(), fAttachmentsBefore);
 }
 
+TEST_F(ServerThrottle, AClientRefusedLatelyWaitsWhileTheServerWouldHoldItsFailure) {
+  // Three visitors fail with the test user's name: the server would hold
+  // the name's next failure for 8 s, and with it the process answering it.
+  for (const char* client : {"198.51.100.21", "198.51.100.22", "198.51.100.23"})
+    ASSERT_EQ(Wrong(client).out, kRejectedAnswer) << client;
+  // One of them, refused once only, is told to wait a few seconds; a
+  // visitor with a clean record goes on (it may be the administrator).
+  CGIRun deferred = Wrong("198.51.100.21");
+  EXPECT_EQ(deferred.out.substr(0, deferred.out.find("\r\n")), "Status: 503 Service Unavailable");
+  EXPECT_NE(deferred.out.find("O servidor recebe muitas tentativas de acesso inv\xE1lidas neste momento. Tente novamente em "),
+            std::string::npos)
+      << deferred.out;
+  EXPECT_EQ(deferred.err, Line("deferred", "198.51.100.21"));
+  EXPECT_EQ(Right("198.51.100.24").out, Response(kMainPage));
+  // Its login forgot the name's failures, on the server and here.
+  EXPECT_EQ(Right("198.51.100.21").out, Response(kMainPage));
+}
+
 TEST_F(ServerThrottle, AcceptedLoginsAreNeverCounted) {
   const std::string client = "198.51.100.8";
   for (int i = 0; i < 10; ++i) ASSERT_EQ(Right(client).out, Response(kMainPage)) << "login " << i + 1;
