@@ -2,7 +2,8 @@
 # The shipped fail2ban filter (doc/fail2ban/filter.d/nemvoweb.conf) on a
 # table of log lines in each server's format: which lines fail2ban counts,
 # and the address it takes from each. Refused and throttled logins count,
-# accepted and erroring ones never; the address is client='s alone, whatever
+# accepted, erroring and deferred ones (made to wait for others' refusals)
+# never; the address is client='s alone, whatever
 # a user name, a path, a query string or a Referer holds; lines in no
 # server's format (a word before the login line) do not count.
 #
@@ -43,6 +44,7 @@ short	192.0.2.18	Dec 11 01:02:03 web1 nemvoweb[812]: nemvoweb: login refused cli
 short	2001:db8::19	Dec 11 01:02:04 web1 nemvoweb[813]: nemvoweb: login throttled client=2001:db8::19 user=bob path=/main
 short	-	Dec 11 01:02:05 web1 nemvoweb[812]: nemvoweb: login accepted client=192.0.2.20 user=bob path=/main
 short	-	Dec 11 01:02:06 web1 nemvoweb[812]: nemvoweb: login error client=192.0.2.21 user=bob path=/main
+file	-	nemvoweb: login deferred client=192.0.2.22 user=bob path=/main
 short	-	Dec 11 01:02:07 web1 nemvoweb[812]: nemvoweb[1]: nemvoweb: login refused client=203.0.113.17 user=a path=/main
 TABLE
 )

@@ -87,7 +87,7 @@ for f in "${files[@]}"; do
   grep -qF -- "$program_csp" <<<"$policies" || fail "$rel: no policy for the program's answers"
   case $rel in
     */nginx*)
-      for directive in "limit_req zone=nemvoweb burst=5 nodelay;" "limit_req_status 429;"; do
+      for directive in "limit_req zone=nemvoweb burst=5 nodelay;" "limit_req_status 429;" "limit_req_log_level warn;"; do
         grep -qF -- "$directive" "$f" || fail "$rel: no \"$directive\""
       done ;;
   esac
