@@ -20,7 +20,8 @@
  *   ADDR  START_MS  LATENCY_MS  STATUS  KIND  TEXT
  * START_MS counts from the common start. KIND is main (the main page),
  * refused (the message page with the rejected-credentials text), throttled
- * (the program's 429 message page), limited (a 429 that is not the
+ * (the program's 429 message page), deferred (its 503 message page: the
+ * database server's guard would have held the failure), limited (a 429 that is not the
  * program's: nginx's limit), message (another message page of the program:
  * TEXT is its message), other (anything else: TEXT is the status and the
  * start of the body) or io (no answer: TEXT says why; the connection is
@@ -237,6 +238,7 @@ static void classify(connection* c, double started, double took, int status, con
     const char* text = box + sizeof kMessageStart - 1;
     const size_t len = (size_t)(end - text);
     const char* kind = status == 429                                                   ? "throttled"
+                       : status == 503                                                 ? "deferred"
                        : len == sizeof kRejected - 1 && !memcmp(text, kRejected, len) ? "refused"
                                                                                        : "message";
     record(c, started, took, status, kind, text, len);

@@ -14,6 +14,8 @@
 #   on-admin   + attacker, throttle on (defaults), the right user's name
 #   on-other   + attacker, throttle on, the unknown name
 #   ten-on     + ten attacking addresses, throttle on, the right user's name
+#   ten-noguard as ten-on, without the throttle's part that follows the
+#              server's guard (LoginServerGuard=0)
 #   solo1      the attacker alone (no right logins), one address, throttle on
 #   solo10     the attacker alone, ten addresses, throttle on
 #   solo1-lim  as solo1, through an nginx with the shipped limit of requests
@@ -60,7 +62,7 @@ other_user=nemvo_attack_nobody
 right_addrs=$(seq -s, -f '127.0.0.%g' 11 22)
 attack1=127.0.0.66
 attack10=$(seq -s, -f '127.0.0.%g' 66 75)
-variants=(base off-admin off-other on-admin on-other ten-on solo1 solo10 solo1-lim solo10-lim)
+variants=(base off-admin off-other on-admin on-other ten-on ten-noguard solo1 solo10 solo1-lim solo10-lim)
 # shellcheck source=../scripts/web-servers.sh
 source scripts/web-servers.sh
 # shellcheck source=bench_lib.sh
@@ -165,6 +167,7 @@ run_variant() {
     off-other) throttle=off attacker=$other_user ;;
     on-other) attacker=$other_user ;;
     ten-on) addrs=$attack10 ;;
+    ten-noguard) addrs=$attack10 throttle=noguard ;;
     solo1) right= ;;
     solo10) right= addrs=$attack10 ;;
     solo1-lim) right= p=$port_limit ;;
@@ -172,6 +175,8 @@ run_variant() {
   esac
   if [ "$throttle" = off ]; then
     write_config LoginFailures=0
+  elif [ "$throttle" = noguard ]; then
+    write_config "LoginStateFile=$run/state/$name.$r" LoginServerGuard=0
   else
     write_config "LoginStateFile=$run/state/$name.$r"
   fi
@@ -234,20 +239,22 @@ lat() {
 stat_sum() { awk -v c="$2" '{ s += $c } END { printf "%.2f", s }' "$tmp/$1.stats"; }
 right_rate() { per_s "$(count_kind "$1" right main)"; }
 right_failed() { cat_role "$1" right | awk -F'\t' '$5 != "main" { n++ } END { print n + 0 }'; }
-attack_other() { cat_role "$1" attack | awk -F'\t' '$5 != "refused" && $5 != "throttled" && $5 != "limited" { n++ } END { print n + 0 }'; }
+attack_other() {
+  cat_role "$1" attack | awk -F'\t' '$5 != "refused" && $5 != "throttled" && $5 != "deferred" && $5 != "limited" { n++ } END { print n + 0 }'
+}
 fb_cpu() { awk -v c="$(stat_sum "$1" 2)" -v w="$(stat_sum "$1" 1)" 'BEGIN { printf "%.1f s (%.0f%%)", c, 100 * c / w }'; }
 
 table_head() {
   printf '\n%s\n' "$1"
-  printf '%-10s %8s %8s %8s %9s %7s | %9s %9s %9s %7s | %9s %16s\n' variant "right/s" "med ms" "p95 ms" "max ms" failed \
-    "refused/s" "429 prog/s" "429 nginx/s" "other" "log ref/s" "Firebird CPU"
+  printf '%-10s %8s %8s %8s %9s %7s | %9s %9s %9s %9s %7s | %9s %16s\n' variant "right/s" "med ms" "p95 ms" "max ms" failed \
+    "refused/s" "429 prog/s" "503 prog/s" "429 nginx/s" "other" "log ref/s" "Firebird CPU"
 }
 table_row() {
   local v=$1 med p95 max
   read -r med p95 max <<<"$(lat "$v")"
-  printf '%-10s %8s %8s %8s %9s %7s | %9s %9s %9s %7s | %9s %16s\n' "$v" "$(right_rate "$v")" "$med" "$p95" "$max" \
+  printf '%-10s %8s %8s %8s %9s %7s | %9s %9s %9s %9s %7s | %9s %16s\n' "$v" "$(right_rate "$v")" "$med" "$p95" "$max" \
     "$(right_failed "$v")" "$(per_s "$(count_kind "$v" attack refused)")" "$(per_s "$(count_kind "$v" attack throttled)")" \
-    "$(per_s "$(count_kind "$v" attack limited)")" "$(attack_other "$v")" "$(per_s "$(stat_sum "$v" 3)")" "$(fb_cpu "$v")"
+    "$(per_s "$(count_kind "$v" attack deferred)")" "$(per_s "$(count_kind "$v" attack limited)")" "$(attack_other "$v")" "$(per_s "$(stat_sum "$v" 3)")" "$(fb_cpu "$v")"
 }
 
 printf '\n%d workers, %d rounds of %d s per variant; right logins: 12 addresses x 1 connection (user %s);\n' \
@@ -255,11 +262,12 @@ printf '\n%d workers, %d rounds of %d s per variant; right logins: 12 addresses 
 printf 'attacker: 4 connections per address, wrong passwords; "admin" = the right user'"'"'s name, "other" = %s (unknown).\n' \
   "$other_user"
 printf 'Latency of every right login (ms); failed = right logins answered anything but the main page;\n'
-printf 'refused/429 prog/429 nginx/other = the attacker'"'"'s answers; log ref/s = refused lines in the login log.\n'
+printf 'refused/429 prog/503 prog/429 nginx/other = the attacker'"'"'s answers; log ref/s = refused lines in the login log.\n'
 table_head "1-3. Baseline, throttle off, throttle on (one attacking address)"
 for v in base off-admin off-other on-admin on-other; do table_row "$v"; done
-table_head "4. Ten attacking addresses (127.0.0.66..75, 4 connections each), throttle on"
+table_head "4. Ten attacking addresses (127.0.0.66..75, 4 connections each), throttle on, with and without its server guard"
 table_row ten-on
+table_row ten-noguard
 table_head "5. The attacker alone, throttle on: without and with nginx's limit"
 for v in solo1 solo10 solo1-lim solo10-lim; do table_row "$v"; done
 
@@ -268,7 +276,7 @@ check() { awk -v v="$1" -v op="$2" -v g="$3" 'BEGIN { ok = op == "<=" ? v <= g :
 base_rate=$(right_rate base)
 read -r _ _ base_max <<<"$(lat base)"
 printf '\nRatios to the baseline (right logins per second; slowest right login minus the baseline'"'"'s)\n'
-for v in off-admin off-other on-admin on-other ten-on; do
+for v in off-admin off-other on-admin on-other ten-on ten-noguard; do
   read -r _ _ max <<<"$(lat "$v")"
   rr=$(ratio "$(right_rate "$v")" "$base_rate")
   dm=$(awk -v a="$max" -v b="$base_max" 'BEGIN { printf "%.0f", a - b }')
