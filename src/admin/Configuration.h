@@ -44,8 +44,8 @@ inline int LoginTimeoutSeconds(std::string_view text) {
 // wait (0: no throttle), the first wait and its ceiling (each further
 // refusal doubles it), and how long after its last refusal a client's
 // refusals are forgotten; seconds. The defaults keep one visitor below the
-// Firebird server's own guard, which counts the failed logins of the web
-// server's address as a whole.
+// Firebird server's own guard, which cannot tell the visitors behind the web
+// server apart.
 inline constexpr const char* LoginFailuresKey = "LoginFailures";
 inline constexpr const char* LoginBackoffKey = "LoginBackoff";
 inline constexpr const char* LoginBackoffMaxKey = "LoginBackoffMax";

@@ -43,7 +43,7 @@ bool TLoginThrottle::WithTable(const std::function<void(TLoginThrottleTable&)>& 
     fWarned = true;
     return false;
   }
-  TLoginThrottleTable table({fFile->Data(), fFile->Size()}, fSettings, NewSeed());
+  TLoginThrottleTable table({fFile->Data(), fFile->Size()}, fSettings, &NewSeed);
   use(table);
   fFile->Unlock();
   return true;

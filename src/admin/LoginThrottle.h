@@ -3,10 +3,11 @@
 // answers logins (CGI processes and FastCGI workers alike): after a few
 // refusals, a client waits before its next login reaches the database.
 //
-// The database server guards itself too, but it sees every visitor behind a
-// web server as the one address of the web server: one visitor's wrong
-// passwords would make it delay and refuse everyone. Held here, per visitor,
-// they never get that far.
+// The database server guards itself too, but it cannot tell the visitors
+// behind a web server apart: it holds failing logins of a name, or of
+// everyone, for seconds, and each held login holds the process answering
+// it. Held here, per visitor, one visitor's wrong passwords never get that
+// far.
 //
 // The record lives in a file of this account's alone (PrivateStateFile.h).
 // When it cannot be used, logins go on unthrottled and each attempt says why

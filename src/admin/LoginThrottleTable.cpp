@@ -60,7 +60,7 @@ struct TLoginThrottleTable::Record {
 };
 
 TLoginThrottleTable::TLoginThrottleTable(std::span<std::byte> block, const TLoginThrottleSettings& settings,
-                                         uint64_t seed)
+                                         uint64_t (*newSeed)())
     : fBlock(block.first(kSize)), fSettings(settings) {
   static_assert(sizeof(Record) == kRecordSize);
   uint64_t stored[2];
@@ -72,6 +72,7 @@ TLoginThrottleTable::TLoginThrottleTable(std::span<std::byte> block, const TLogi
   // New, or left half made by a process that was killed: the magic goes in
   // last, so a table is never taken for made before it is.
   std::memset(fBlock.data(), 0, fBlock.size());
+  const uint64_t seed = newSeed();
   fSeed = seed;
   static_assert(kBucketsOffset + kBuckets * sizeof(Bucket) <= kHeaderSize);
   const uint64_t header[2] = {seed, Mix(seed ^ kInUse)};

@@ -66,8 +66,9 @@ class TLoginThrottleTable {
   static constexpr size_t kSize = kHeaderSize + kSets * kWays * kRecordSize;
 
   // `block` is kSize bytes or more; a block that does not hold a table yet
-  // (all zeros, or anything else) gets a new one, hashed with `seed`.
-  TLoginThrottleTable(std::span<std::byte> block, const TLoginThrottleSettings& settings, uint64_t seed);
+  // (all zeros, or anything else) gets a new one, hashed with a seed from
+  // `newSeed` (asked only then).
+  TLoginThrottleTable(std::span<std::byte> block, const TLoginThrottleSettings& settings, uint64_t (*newSeed)());
 
   // Whether an attempt from `client` with the user name `user` may go on at
   // `now` (seconds). One that may is counted as a refusal until Settle says
@@ -93,7 +94,7 @@ class TLoginThrottleTable {
   void CountServerWide(int64_t second, int delta);
   // Whether a client's refusals are past remembering at `now`.
   bool Forgotten(const Record& record, int64_t now) const;
-  // The record of `client`, read and checked; null when it has none. `slot`
+  // The record of `client`, read and checked: whether it has one. `slot`
   // receives its place, or the place a new record of it should take.
   bool Find(const TClientKey& client, int64_t now, Record& record, size_t& slot) const;
   bool Read(size_t slot, Record& record) const;

@@ -8,6 +8,22 @@
 
 namespace nemvo {
 
+namespace {
+
+// Writes `count` bytes to `stream`, in pieces libfcgi takes: the number
+// taken before the end or an error.
+int64_t PutAll(const char* buffer, int64_t count, FCGX_Stream* stream) {
+  int64_t done = 0;
+  while (done < count) {
+    const int chunk = int(std::min<int64_t>(count - done, INT_MAX));
+    if (FCGX_PutStr(buffer + done, chunk, stream) != chunk) break;
+    done += chunk;
+  }
+  return done;
+}
+
+}  // namespace
+
 std::string TFastCGIRequestSource::Variable(const std::string& name) {
   // As in the environment: a name holding NUL or "=" names no variable.
   if (name.empty() || name.find_first_of(std::string("=\0", 2)) != std::string::npos) return {};
@@ -25,23 +41,14 @@ int64_t TFastCGIRequestSource::ReadInput(char* buffer, int64_t count) {
 }
 
 int64_t TFastCGIRequestSource::WriteOutput(const char* buffer, int64_t count) {
-  int64_t done = 0;
-  while (done < count) {
-    const int chunk = int(std::min<int64_t>(count - done, INT_MAX));
-    if (FCGX_PutStr(buffer + done, chunk, fRequest.out) != chunk) return done > 0 ? done : -1;
-    done += chunk;
-  }
-  return done;
+  const int64_t done = PutAll(buffer, count, fRequest.out);
+  return done == count || done > 0 ? done : -1;
 }
 
 void TFastCGIRequestSource::WriteError(std::string_view text) {
   if (fOwnErrors) return TRequestSource::WriteError(text);
   // The web server logs a request's error stream as it arrives.
-  for (size_t done = 0; done < text.size();) {
-    const int chunk = int(std::min<size_t>(text.size() - done, INT_MAX));
-    if (FCGX_PutStr(text.data() + done, chunk, fRequest.err) != chunk) return;
-    done += size_t(chunk);
-  }
+  PutAll(text.data(), int64_t(text.size()), fRequest.err);
 }
 
 }  // namespace nemvo

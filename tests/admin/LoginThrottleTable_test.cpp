@@ -20,13 +20,15 @@ TClientKey Client(uint8_t last, uint8_t third = 0) {
   return key;
 }
 
+uint64_t Seed() { return 42; }
+
 // A block that stays, as the shared file does, between the tables that
 // each process makes over it for one call.
 class Block {
  public:
   explicit Block(TLoginThrottleSettings settings = {}) : fSettings(settings), fBytes(TLoginThrottleTable::kSize) {}
 
-  TLoginThrottleTable Table(uint64_t seed = 42) { return TLoginThrottleTable({fBytes.data(), fBytes.size()}, fSettings, seed); }
+  TLoginThrottleTable Table() { return TLoginThrottleTable({fBytes.data(), fBytes.size()}, fSettings, &Seed); }
   // Under the user name `user` (each test's own unless it says).
   int64_t Admit(const TClientKey& client, int64_t now, const std::string& user = "admin") {
     return Table().Admit(client, user, now).wait;
@@ -196,7 +198,7 @@ TEST(LoginThrottleTable, AWaitWrittenBeyondTheSettingsIsHeldToThem) {
   lenient.Attempt(Client(1), t);
   ASSERT_GT(lenient.Admit(Client(1), t), 10000);
   std::vector<std::byte> bytes = lenient.Bytes();
-  TLoginThrottleTable strict({bytes.data(), bytes.size()}, {.failures = 3, .backoff = 10, .backoffMax = 60}, 42);
+  TLoginThrottleTable strict({bytes.data(), bytes.size()}, {.failures = 3, .backoff = 10, .backoffMax = 60}, &Seed);
   const int64_t wait = strict.Admit(Client(1), "admin", t).wait;
   EXPECT_GT(wait, 0);
   EXPECT_LE(wait, 60);
