@@ -26,6 +26,7 @@ packages=(
   chromium chromium-driver
   debhelper dpkg-dev fakeroot lintian systemd spawn-fcgi
   fail2ban openssl
+  prometheus
 )
 policy=${NEMVO_POLICY_RC_D:-/usr/sbin/policy-rc.d}
 init_dir=${NEMVO_INIT_DIR:-/etc/init.d}
@@ -48,7 +49,7 @@ SUDO=""
 # invoke-rc.d asks the policy before it starts anything: 101 is "not allowed".
 if [ -e "$policy" ] && ! $SUDO grep -qxF "$marker" "$policy"; then
   # The administrator's: asked about the services these packages bring.
-  for service in firebird3.0 lighttpd apache2 nginx fcgiwrap php8.2-fpm fail2ban; do
+  for service in firebird3.0 lighttpd apache2 nginx fcgiwrap php8.2-fpm fail2ban prometheus; do
     rc=0
     $SUDO "$policy" "$service" start >/dev/null 2>&1 || rc=$?
     [ "$rc" -eq 101 ] || die "$policy lets $service start (answer $rc); installing ${missing[*]}" \
