@@ -6,6 +6,7 @@
 #include "admin/IniFile.h"
 #include "admin/LoginLog.h"
 #include "admin/LoginThrottle.h"
+#include "base/RequestProgress.h"
 #include "cgi/WebRequest.h"
 
 namespace nemvo {
@@ -46,8 +47,20 @@ TLoginAttempt::~TLoginAttempt() {
     if (fAdmitted) fThrottle->Settle(*fClient, fUser, fOutcome);
     if (fLog)
       fRequest.WriteLog(LoginLogLine(fOutcome, fRequest.GetStringField(rfRemoteAddr), fUser, fRequest.PathInfo()));
+    if (IRequestProgress* progress = RequestProgress()) progress->Login(int(fOutcome), fDatabaseTime);
   } catch (...) {
   }
+}
+
+void TLoginAttempt::DatabaseAsked() {
+  ReportRequestPhase(TRequestPhase::Connecting);
+  fAsked = std::chrono::steady_clock::now();
+}
+
+void TLoginAttempt::DatabaseAnswered() {
+  if (fAsked == std::chrono::steady_clock::time_point{} || fDatabaseTime.count() > 0) return;
+  fDatabaseTime = std::max(std::chrono::steady_clock::now() - fAsked, std::chrono::nanoseconds(1));
+  ReportRequestPhase(TRequestPhase::BuildingPage);
 }
 
 TLoginAdmission TLoginAttempt::Admit() {

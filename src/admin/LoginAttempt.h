@@ -3,6 +3,7 @@
 // throttle), and, whichever way the login ends, its line in the login log and
 // its outcome in the throttle's record. Both happen when the attempt goes,
 // an exception leaving the action included, so no attempt goes unrecorded.
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -38,6 +39,11 @@ class TLoginAttempt {
   void SetUser(std::string_view user) { fUser = user.substr(0, LoginLogUserLimit); }
   // How the login ended; error until said otherwise.
   void SetOutcome(TLoginOutcome outcome) { fOutcome = outcome; }
+  // The database server is asked now, and has answered (taken or refused
+  // the login, or failed); what lies between is its answer time, which a
+  // pool watching its requests counts. Only the first answer counts.
+  void DatabaseAsked();
+  void DatabaseAnswered();
 
  private:
   TWebRequest& fRequest;
@@ -47,6 +53,8 @@ class TLoginAttempt {
   std::unique_ptr<TLoginThrottle> fThrottle;
   bool fAdmitted = false;
   TLoginOutcome fOutcome = TLoginOutcome::Error;
+  std::chrono::steady_clock::time_point fAsked;
+  std::chrono::nanoseconds fDatabaseTime{0};
 };
 
 // The settings of the login throttle in `config`, defaults for what is

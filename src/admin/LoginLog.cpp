@@ -1,35 +1,19 @@
 #include "admin/LoginLog.h"
 
-namespace nemvo {
+#include "base/LogField.h"
 
-std::string LoginLogField(std::string_view text, size_t limit) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  text = text.substr(0, limit);
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (b > 0x20 && b < 0x7f && c != '"' && c != '\'' && c != '\\') {
-      out += c;
-    } else {
-      out += "\\x";
-      out += kHex[b >> 4];
-      out += kHex[b & 0xf];
-    }
-  }
-  return out;
-}
+namespace nemvo {
 
 std::string LoginLogLine(TLoginOutcome outcome, std::string_view client, std::string_view user,
                          std::string_view path) {
   std::string line = "nemvoweb: login ";
   line += LoginOutcomeName(outcome);
   line += " client=";
-  line += client.empty() ? "-" : LoginLogField(client, 64);
+  line += client.empty() ? "-" : LogField(client, 64);
   line += " user=";
-  line += LoginLogField(user, LoginLogUserLimit);
+  line += LogField(user, LoginLogUserLimit);
   line += " path=";
-  line += LoginLogField(path, 256);
+  line += LogField(path, 256);
   line += '\n';
   return line;
 }

@@ -9,7 +9,7 @@
 // others' refusals made it wait) or error; ADDRESS the web server's
 // REMOTE_ADDR ("-" when it has none). Every field is escaped so that a line
 // is always one line of printable ASCII and a field never holds a blank: a
-// byte outside 0x21-0x7E, a quote or a backslash is written "\xHH". The user
+// byte outside 0x21-0x7E, a quote or a backslash is written "\xHH" (base/LogField.h). The user
 // name is cut at 64 bytes, the address at 64 and the path at 256 (before
 // escaping). The password is never written.
 #include <string>
@@ -24,8 +24,5 @@ inline constexpr size_t LoginLogUserLimit = 64;
 // The line, ending in a line feed.
 std::string LoginLogLine(TLoginOutcome outcome, std::string_view client, std::string_view user,
                          std::string_view path);
-
-// `text` cut at `limit` bytes and escaped as above.
-std::string LoginLogField(std::string_view text, size_t limit);
 
 }  // namespace nemvo

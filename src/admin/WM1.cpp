@@ -154,7 +154,9 @@ void TWM1::WM1loginAction(TObject*, TWebRequest& request, TWebResponse& response
       config.reset();
       return;
     }
+    attempt->DatabaseAsked();
     db.SetConnected(true);
+    attempt->DatabaseAnswered();
     if (db.Connected()) {
       attempt->SetOutcome(TLoginOutcome::Accepted);
       TPageProducer& producer = Placed(PageProducer1, "PageProducer1");
@@ -166,6 +168,7 @@ void TWM1::WM1loginAction(TObject*, TWebRequest& request, TWebResponse& response
     // (a module used again closes it above, before its next connect).
     config.reset();
   } catch (const Exception& e) {
+    if (attempt) attempt->DatabaseAnswered();
     if (attempt) attempt->SetOutcome(IsLoginRejected(e) ? TLoginOutcome::Refused : TLoginOutcome::Error);
     // Closed before the answer is built; a failure to close leaves the action.
     if (DB1) DB1->SetConnected(false);

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 
+#include "base/RequestProgress.h"
 #include "db/DatabaseParameterBlock.h"
 #include "db/ErrorReporting.h"
 #include "db/IBBase.h"
@@ -201,6 +202,7 @@ void TIBDatabase::EstablishConnection() {
   }
   fServerConnection = connection;
 
+  ReportRequestPhase(TRequestPhase::WaitingForDatabase);
   fDBSQLDialect = QueryDatabaseDialect();
   ReconcileDialect();
   if (auto hook = AcquireTraceHook()) hook->TraceConnect(*this);

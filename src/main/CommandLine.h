@@ -1,6 +1,6 @@
 #pragma once
 // How nemvoweb was asked to run: as a CGI program (no arguments that matter),
-// or as a FastCGI pool, "--fastcgi ADDRESS [--workers N] [--max-requests M]".
+// or as a FastCGI pool, "--fastcgi ADDRESS [--workers N] [--max-requests M] ...".
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -23,6 +23,20 @@ struct FastCGIPoolOptions {
   // error log, through each request's error stream, or the pool's own
   // standard error (the journal, under systemd).
   bool ownLoginLog = false;
+  // A pool that grows on demand (--workers-min/--workers-max): workers kept
+  // and most workers; both 0: a static pool of `workers`.
+  int workersMin = 0, workersMax = 0;
+  int idleTimeoutSeconds = 10;      // an on-demand worker idle this long goes
+  int requestTimeoutSeconds = 0;    // 0: no bound on a request's time
+  int slowLogSeconds = 0;           // 0: no slow log
+  std::string statusPath = {};      // empty: not served
+  std::string pingPath = {};
+  std::string accessLog = {};       // FILE, "-" (the pool's log) or empty: none
+  std::string logFile = {};         // the pool's log; empty: standard error
+  int backlog = 511;
+  std::string socketOwner = {};     // of a unix socket; empty: the process's
+  std::string socketGroup = {};
+  unsigned socketMode = 0660;
 };
 
 // True when the arguments ask for the FastCGI pool. Never under a web

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <pwd.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -17,7 +19,6 @@ namespace nemvo::platform {
 
 namespace {
 
-constexpr int kBacklog = 128;
 constexpr std::string_view kUnixPrefix = "unix:";
 
 std::string ErrorText(const std::string& what, int error) { return what + ": " + std::strerror(error); }
@@ -66,7 +67,35 @@ bool ClearStaleSocket(const std::string& path, const sockaddr_un& address, std::
   return true;
 }
 
-ListeningSocket OpenUnix(const std::string& path, std::string& error) {
+// A user or group by name or number; -1 (as chown takes it: unchanged) for
+// none, false when there is no such.
+bool LookUpId(const std::string& name, bool group, id_t& id) {
+  id = id_t(-1);
+  if (name.empty()) return true;
+  if (name.find_first_not_of("0123456789") == std::string::npos && name.size() < 10) {
+    id = id_t(std::stoul(name));
+    return true;
+  }
+  if (group) {
+    const struct group* found = getgrnam(name.c_str());
+    if (found) id = found->gr_gid;
+    return found != nullptr;
+  }
+  const struct passwd* found = getpwnam(name.c_str());
+  if (found) id = found->pw_uid;
+  return found != nullptr;
+}
+
+ListeningSocket OpenUnix(const std::string& path, const ListenOptions& options, std::string& error) {
+  id_t owner, group;
+  if (!LookUpId(options.owner, false, owner)) {
+    error = "--socket-owner: no user " + options.owner;
+    return {};
+  }
+  if (!LookUpId(options.group, true, group)) {
+    error = "--socket-group: no group " + options.group;
+    return {};
+  }
   sockaddr_un address;
   if (!FillUnixAddress(path, address)) {
     error = "unix:" + path + ": not a usable socket path";
@@ -78,13 +107,17 @@ ListeningSocket OpenUnix(const std::string& path, std::string& error) {
     error = ErrorText("socket", errno);
     return {};
   }
-  // Created with mode 0660 at once: no moment in which others may connect.
-  const mode_t previous = umask(0117);
+  // Created with mode 0600 at once, and listening only once its owner and
+  // mode are the ones asked for: no moment in which others may connect.
+  const mode_t previous = umask(0177);
   const int rc = bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
   const int bindError = errno;
   umask(previous);
-  if (rc != 0 || listen(fd, kBacklog) != 0) {
+  const bool given = rc == 0 && (owner == id_t(-1) && group == id_t(-1) ? true : lchown(path.c_str(), owner, group) == 0) &&
+                     chmod(path.c_str(), mode_t(options.mode & 0777)) == 0;
+  if (rc != 0 || !given || listen(fd, options.backlog) != 0) {
     error = ErrorText(path, rc != 0 ? bindError : errno);
+    if (rc == 0) unlink(path.c_str());
     close(fd);
     return {};
   }
@@ -111,7 +144,7 @@ bool IsLoopback(const sockaddr* address) {
   return false;
 }
 
-int OpenTCP(const std::string& address, bool allowRemote, std::string& error) {
+int OpenTCP(const std::string& address, bool allowRemote, int backlog, std::string& error) {
   const size_t colon = address.rfind(':');
   if (colon == std::string::npos || colon + 1 == address.size()) {
     error = address + ": not unix:PATH or HOST:PORT";
@@ -147,7 +180,7 @@ int OpenTCP(const std::string& address, bool allowRemote, std::string& error) {
     }
     int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, kBacklog) != 0) {
+    if (bind(fd, a->ai_addr, a->ai_addrlen) != 0 || listen(fd, backlog) != 0) {
       error = ErrorText(address, errno);
       close(fd);
       fd = -1;
@@ -166,6 +199,12 @@ bool IsListeningSocket(int fd) {
 }
 
 ListeningSocket OpenListeningSocket(const std::string& address, bool allowRemote, std::string& error) {
+  ListenOptions options;
+  options.allowRemote = allowRemote;
+  return OpenListeningSocket(address, options, error);
+}
+
+ListeningSocket OpenListeningSocket(const std::string& address, const ListenOptions& options, std::string& error) {
   if (address == kInheritedAddress) {
     // The socket was opened, bound and secured by whoever started us (a
     // service manager's socket unit): take it as it is, and leave its file
@@ -177,9 +216,9 @@ ListeningSocket OpenListeningSocket(const std::string& address, bool allowRemote
       error = "standard input is not a listening socket";
     return result;
   }
-  if (address.starts_with(kUnixPrefix)) return OpenUnix(address.substr(kUnixPrefix.size()), error);
+  if (address.starts_with(kUnixPrefix)) return OpenUnix(address.substr(kUnixPrefix.size()), options, error);
   ListeningSocket result;
-  result.fd = OpenTCP(address, allowRemote, error);
+  result.fd = OpenTCP(address, options.allowRemote, options.backlog, error);
   return result;
 }
 

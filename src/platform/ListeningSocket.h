@@ -29,6 +29,19 @@ struct ListeningSocket {
 };
 ListeningSocket OpenListeningSocket(const std::string& address, bool allowRemote, std::string& error);
 
+// The same, with the listen queue's length and, for "unix:PATH", the socket
+// file's owner, group and mode (an owner or group other than the process's
+// own needs the privilege to give files away). The file is made with mode
+// 0600 and gets its owner, group and mode before anyone may connect.
+struct ListenOptions {
+  static constexpr int kDefaultBacklog = 511;
+  bool allowRemote = false;
+  int backlog = kDefaultBacklog;  // the kernel caps it at net.core.somaxconn
+  std::string owner, group;       // names or numbers; empty: the process's
+  unsigned mode = 0660;
+};
+ListeningSocket OpenListeningSocket(const std::string& address, const ListenOptions& options, std::string& error);
+
 // Closes the socket and removes its file when that is still the one it
 // created (a later server may have put its own there).
 void CloseListeningSocket(ListeningSocket& socket);

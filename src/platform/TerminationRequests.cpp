@@ -21,6 +21,7 @@ sigset_t EndRequests() {
   sigemptyset(&set);
   sigaddset(&set, SIGTERM);
   sigaddset(&set, SIGINT);
+  sigaddset(&set, SIGQUIT);
   return set;
 }
 

@@ -65,6 +65,37 @@ TEST(CommandLine, PoolOptions) {
       {{"--fastcgi", "unix:/s", "--login-log=server"}, "", {.address = "unix:/s"}},
       {{"--fastcgi", "unix:/s", "--login-log", "journal"}, "--login-log: journal is neither server nor stderr"},
       {{"--fastcgi", "unix:/s", "--login-log="}, "--login-log: nothing is neither server nor stderr"},
+      {{"--fastcgi", "unix:/s", "--workers-min", "0", "--workers-max=4", "--idle-timeout", "30"},
+       "",
+       {.address = "unix:/s", .workersMin = 0, .workersMax = 4, .idleTimeoutSeconds = 30}},
+      {{"--fastcgi", "unix:/s", "--workers-max", "2"}, "", {.address = "unix:/s", .workersMax = 2}},
+      {{"--fastcgi", "unix:/s", "--workers-min", "1"}, "--workers-min needs --workers-max"},
+      {{"--fastcgi", "unix:/s", "--workers-min", "3", "--workers-max", "2"}, "--workers-min 3 is more than --workers-max 2"},
+      {{"--fastcgi", "unix:/s", "--workers", "2", "--workers-max", "4"},
+       "--workers (a static pool) goes with neither --workers-min nor --workers-max"},
+      {{"--fastcgi", "unix:/s", "--idle-timeout", "0"}, "--idle-timeout: 0 is not a number from 1 to 86400"},
+      {{"--fastcgi", "unix:/s", "--request-timeout", "30", "--slow-log-threshold", "5"},
+       "",
+       {.address = "unix:/s", .requestTimeoutSeconds = 30, .slowLogSeconds = 5}},
+      {{"--fastcgi", "unix:/s", "--status-path", "/status", "--ping-path", "/ping"},
+       "",
+       {.address = "unix:/s", .statusPath = "/status", .pingPath = "/ping"}},
+      {{"--fastcgi", "unix:/s", "--status-path", "status"}, "--status-path: status is not a path starting with /"},
+      {{"--fastcgi", "unix:/s", "--ping-path", "/p?x"}, "--ping-path: /p?x is not a path starting with /"},
+      {{"--fastcgi", "unix:/s", "--status-path=/s", "--ping-path=/s"}, "--status-path and --ping-path name the same path"},
+      {{"--fastcgi", "unix:/s", "--access-log", "-", "--log", "/var/log/p.log"},
+       "",
+       {.address = "unix:/s", .accessLog = "-", .logFile = "/var/log/p.log"}},
+      {{"--fastcgi", "unix:/s", "--access-log="}, "--access-log: nothing given"},
+      {{"--fastcgi", "unix:/s", "--backlog", "1024"}, "", {.address = "unix:/s", .backlog = 1024}},
+      {{"--fastcgi", "unix:/s", "--backlog", "0"}, "--backlog: 0 is not a number from 1 to 65535"},
+      {{"--fastcgi", "unix:/s", "--socket-owner", "www-data", "--socket-group=www-data", "--socket-mode", "0600"},
+       "",
+       {.address = "unix:/s", .socketOwner = "www-data", .socketGroup = "www-data", .socketMode = 0600}},
+      {{"--fastcgi", "unix:/s", "--socket-mode", "0668"}, "--socket-mode: 0668 is not an octal mode such as 0660"},
+      {{"--fastcgi", "unix:/s", "--socket-mode", "rw"}, "--socket-mode: rw is not an octal mode such as 0660"},
+      {{"--fastcgi", "127.0.0.1:9000", "--socket-mode", "0600"},
+       "--socket-owner, --socket-group and --socket-mode are for a unix: address"},
       {{"--fastcgi", "unix:/s", "--verbose"}, "unknown argument: --verbose"},
       {{"--fastcgi", "unix:/s", "extra"}, "unknown argument: extra"},
   };
@@ -83,6 +114,19 @@ TEST(CommandLine, PoolOptions) {
     EXPECT_EQ(options->shutdownSeconds, line.expected.shutdownSeconds) << joined;
     EXPECT_EQ(options->ioTimeoutSeconds, line.expected.ioTimeoutSeconds) << joined;
     EXPECT_EQ(options->ownLoginLog, line.expected.ownLoginLog) << joined;
+    EXPECT_EQ(options->workersMin, line.expected.workersMin) << joined;
+    EXPECT_EQ(options->workersMax, line.expected.workersMax) << joined;
+    EXPECT_EQ(options->idleTimeoutSeconds, line.expected.idleTimeoutSeconds) << joined;
+    EXPECT_EQ(options->requestTimeoutSeconds, line.expected.requestTimeoutSeconds) << joined;
+    EXPECT_EQ(options->slowLogSeconds, line.expected.slowLogSeconds) << joined;
+    EXPECT_EQ(options->statusPath, line.expected.statusPath) << joined;
+    EXPECT_EQ(options->pingPath, line.expected.pingPath) << joined;
+    EXPECT_EQ(options->accessLog, line.expected.accessLog) << joined;
+    EXPECT_EQ(options->logFile, line.expected.logFile) << joined;
+    EXPECT_EQ(options->backlog, line.expected.backlog) << joined;
+    EXPECT_EQ(options->socketOwner, line.expected.socketOwner) << joined;
+    EXPECT_EQ(options->socketGroup, line.expected.socketGroup) << joined;
+    EXPECT_EQ(options->socketMode, line.expected.socketMode) << joined;
   }
 }
 
