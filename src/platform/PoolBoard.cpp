@@ -70,7 +70,7 @@ std::string TPoolBoard::RequestPath(const TWorkerPlace& place) {
   const size_t length = std::min<size_t>(place.pathLength.load(std::memory_order_relaxed), TWorkerPlace::kPathSize);
   std::string path(length, '\0');
   for (size_t i = 0; i < length; ++i)
-    path[i] = std::atomic_ref<const char>(place.path[i]).load(std::memory_order_relaxed);
+    path[i] = std::atomic_ref<char>(const_cast<char&>(place.path[i])).load(std::memory_order_relaxed);
   std::atomic_thread_fence(std::memory_order_acquire);
   if (place.sequence.load(std::memory_order_relaxed) != before) return {};
   return path;
