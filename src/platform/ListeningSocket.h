@@ -37,7 +37,8 @@ struct ListenOptions {
   static constexpr int kDefaultBacklog = 511;
   bool allowRemote = false;
   int backlog = kDefaultBacklog;  // the kernel caps it at net.core.somaxconn
-  std::string owner, group;       // names or numbers; empty: the process's
+  std::string owner = {};         // names or numbers; empty: the process's
+  std::string group = {};
   unsigned mode = 0660;
 };
 ListeningSocket OpenListeningSocket(const std::string& address, const ListenOptions& options, std::string& error);

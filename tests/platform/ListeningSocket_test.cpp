@@ -8,6 +8,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -97,6 +98,53 @@ TEST(AcceptConnection, NothingWaiting) {
   EXPECT_GE(first.fd, 0);
   EXPECT_EQ(AcceptConnection(listener.fd(), 1s), -1);
   EXPECT_EQ(errno, EAGAIN);
+}
+
+}  // namespace
+}  // namespace nemvo::platform
+
+namespace nemvo::platform {
+namespace {
+
+// The socket file's mode and group as asked, set before anyone may connect;
+// the listen queue's length as asked (the kernel reports a TCP listener's).
+TEST(OpenListeningSocket, ModeGroupAndBacklogAsAsked) {
+  struct Line {
+    unsigned mode;
+    std::string group;
+    std::string error;  // empty: opened
+  };
+  const Line lines[] = {
+      {0600, "", ""},
+      {0660, std::to_string(getgid()), ""},
+      {0666, "", ""},
+      {0660, "no-such-group-of-nemvo", "--socket-group: no group no-such-group-of-nemvo"},
+  };
+  for (const Line& line : lines) {
+    nemvo::testing::TempDirectory dir;
+    std::string error;
+    ListeningSocket socket =
+        OpenListeningSocket("unix:" + dir.PathOf("s.sock"), ListenOptions{.group = line.group, .mode = line.mode}, error);
+    EXPECT_EQ(error, line.error);
+    if (!line.error.empty()) {
+      EXPECT_LT(socket.fd, 0);
+      EXPECT_NE(access(dir.PathOf("s.sock").c_str(), F_OK), 0) << "a refused socket left its file";
+      continue;
+    }
+    struct stat st;
+    ASSERT_EQ(stat(dir.PathOf("s.sock").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, line.mode);
+    EXPECT_EQ(st.st_gid, getgid());
+    CloseListeningSocket(socket);
+  }
+  std::string error;
+  ListeningSocket tcp = OpenListeningSocket("127.0.0.1:0", ListenOptions{.backlog = 7}, error);
+  ASSERT_GE(tcp.fd, 0) << error;
+  tcp_info info = {};
+  socklen_t length = sizeof info;
+  ASSERT_EQ(getsockopt(tcp.fd, IPPROTO_TCP, TCP_INFO, &info, &length), 0);
+  EXPECT_EQ(info.tcpi_sacked, 7u);
+  CloseListeningSocket(tcp);
 }
 
 }  // namespace
