@@ -92,6 +92,7 @@ bool TWorkerReporter::RequestBegun(TRequestSource& source) {
   const bool ping = !fSettings.pingPath.empty() && fPath == fSettings.pingPath;
   const bool status = !fSettings.statusPath.empty() && fPath == fSettings.statusPath;
   if (!ping && !status) return false;
+  Phase(TRequestPhase::BuildingPage);
   const bool head = fMethod == "HEAD";
   if (fMethod != "GET" && !head) {
     Answer(source, "Status: 405 Method Not Allowed\r\nAllow: GET, HEAD\r\nContent-Type: text/plain; charset=utf-8\r\n",
