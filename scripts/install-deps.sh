@@ -21,7 +21,7 @@ packages=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev valgrind
   firebird3.0-server firebird3.0-utils libfbclient2 firebird-dev libssl-dev libtommath-dev
-  lighttpd lighttpd-mod-openssl apache2 nginx-light fcgiwrap libfcgi-dev libfcgi-bin php8.2-fpm php8.2-interbase
+  lighttpd lighttpd-mod-openssl apache2 nginx-light fcgiwrap libfcgi-bin php8.2-fpm php8.2-interbase
   curl jq hyperfine wrk inotify-tools procps iproute2 iptables librsvg2-bin
   chromium chromium-driver
   debhelper dpkg-dev fakeroot lintian systemd spawn-fcgi

@@ -1,46 +1,66 @@
 #pragma once
-// The application object of a FastCGI worker: the request cycle of the CGI
-// host, run once for every request accepted on a listening socket, until the
-// process is asked to end or has served its share of requests.
+// The application object of a FastCGI worker: takes connections from a
+// listening socket it shares with the other workers of its pool, holds
+// several at once (new ones whose head is on its way, kept ones between
+// requests) and serves the requests that have come whole, one at a time,
+// through the request cycle of the CGI host, until the process is asked to
+// end or has served its share of requests.
 #include <chrono>
 #include <cstdint>
 
 #include "cgi/CGIApplication.h"
+#include "cgi/FastCGILimits.h"
 
 namespace nemvo {
+
+class IWorkerHooks;
+class TFastCGIConnection;
 
 class TFastCGIApplication : public TCGIApplication {
  public:
   // `listenSocket` is shared with the other workers, `terminationChannel`
   // becomes readable when the process is asked to end; neither is owned.
-  // `maxRequests` 0: no limit. A web server that sends nothing, or reads
-  // nothing, for `ioTimeout` (zero: no bound) loses its request, so that a
-  // stalled peer cannot hold the worker. CacheConnections starts false: the
-  // modules of a request are freed after its answer (ReleaseRetiredModules),
-  // not reused.
-  TFastCGIApplication(int listenSocket, int terminationChannel, int64_t maxRequests, std::chrono::seconds ioTimeout,
-                      TComponent* owner = nullptr);
+  // `maxRequests` 0: no limit. `limits` bound what one web server
+  // connection can hold of the worker (FastCGILimits.h). CacheConnections
+  // starts false: the modules of a request are freed after its answer
+  // (ReleaseRetiredModules), not reused.
+  TFastCGIApplication(int listenSocket, int terminationChannel, int64_t maxRequests,
+                      const TFastCGILimits& limits = {}, TComponent* owner = nullptr);
 
-  // Serves requests one after another. A request being answered is always
-  // finished; a request to end is taken between requests. Returns when asked
-  // to end, after maxRequests requests, or when the socket fails for good
-  // (then raises EOSError).
+  // Serves requests until asked to end, after maxRequests requests, or when
+  // the socket fails for good (then raises EOSError). A request being
+  // answered is always finished. Asked to end, the worker then takes and
+  // answers the connections already waiting on the listening socket and the
+  // requests on their way on its own connections, closes its idle kept
+  // connections and returns; after maxRequests it does the same without
+  // taking more connections (so it may answer a few more, which were sent
+  // before it could tell their web servers it is done).
   void Run() override;
 
   int64_t Served() const { return fServed; }
+  const TFastCGILimits& Limits() const { return fLimits; }
 
   // What a request writes to its error stream (the login log) goes to the
   // worker's own standard error, the pool's log, instead of the web
   // server's error log.
   void SetOwnErrorLog(bool own) { fOwnErrorLog = own; }
+  // The pool's view of each request (WorkerHooks.h); not owned, nullptr:
+  // none. A request the worker refuses (parameters beyond the limits, a role
+  // it does not play) is reported through RequestRefused alone; every other
+  // through RequestBegun and then RequestEnded.
+  void SetHooks(IWorkerHooks* hooks) { fHooks = hooks; }
 
  private:
+  // The request in hand on `connection`, answered.
+  void Serve(TFastCGIConnection& connection);
+
   int fListenSocket;
   int fTerminationChannel;
   int64_t fMaxRequests;
-  std::chrono::seconds fIOTimeout;
+  TFastCGILimits fLimits;
   int64_t fServed = 0;
   bool fOwnErrorLog = false;
+  IWorkerHooks* fHooks = nullptr;
 };
 
 }  // namespace nemvo

@@ -67,7 +67,7 @@ int RunCGI() {
 
 // Serves FastCGI requests on `listenSocket` until asked to end (or after
 // `maxRequests`, 0: no limit).
-int ServeFastCGI(int listenSocket, int64_t maxRequests, std::chrono::seconds ioTimeout, bool ownLoginLog = false) {
+int ServeFastCGI(int listenSocket, int64_t maxRequests, const TFastCGILimits& limits, bool ownLoginLog = false) {
   int exitCode = 0;
   try {
     // A worker pays for many logins: their arithmetic by libcrypto, loaded
@@ -75,7 +75,7 @@ int ServeFastCGI(int listenSocket, int64_t maxRequests, std::chrono::seconds ioT
     platform::UseFastModularPower();
     const int channel = platform::OpenTerminationChannel();
     if (channel < 0) throw EOSError::FromLastError(errno);
-    auto application = std::make_unique<TFastCGIApplication>(listenSocket, channel, maxRequests, ioTimeout);
+    auto application = std::make_unique<TFastCGIApplication>(listenSocket, channel, maxRequests, limits);
     application->SetOwnErrorLog(ownLoginLog);
     Application = std::move(application);
     Application->Initialize();
@@ -113,10 +113,12 @@ int RunPool(const std::vector<std::string>& args) {
                                                 .shutdownTimeout = std::chrono::seconds(options->shutdownSeconds),
                                                 .name = name};
   const int64_t maxRequests = options->maxRequests;
-  const std::chrono::seconds ioTimeout(options->ioTimeoutSeconds);
+  TFastCGILimits limits;
+  limits.ioTimeout = std::chrono::seconds(options->ioTimeoutSeconds);
+  limits.workers = workers;
   const bool ownLoginLog = options->ownLoginLog;
-  const int exitCode = platform::RunWorkerPool(poolOptions, [&socket, maxRequests, ioTimeout, ownLoginLog] {
-    return ServeFastCGI(socket.fd, maxRequests, ioTimeout, ownLoginLog);
+  const int exitCode = platform::RunWorkerPool(poolOptions, [&socket, maxRequests, &limits, ownLoginLog] {
+    return ServeFastCGI(socket.fd, maxRequests, limits, ownLoginLog);
   });
   platform::CloseListeningSocket(socket);
   return exitCode;
@@ -134,7 +136,6 @@ int main(int argc, char** argv) {
     const std::vector<std::string> args(argv + 1, argv + argc);
     if (WantsFastCGIPool(args, !platform::EnvironmentVariable("GATEWAY_INTERFACE").empty())) return RunPool(args);
   }
-  if (platform::IsListeningSocket(0))
-    return ServeFastCGI(0, 0, std::chrono::seconds(FastCGIPoolOptions::kDefaultIOTimeoutSeconds));
+  if (platform::IsListeningSocket(0)) return ServeFastCGI(0, 0, TFastCGILimits{});
   return RunCGI();
 }

@@ -1,8 +1,8 @@
 #pragma once
 // A FastCGI client that does what a web server does, one record at a time,
 // and also what no well-behaved one does: stop in the middle of a request,
-// hang up, keep the connection for another request. For the cases cgi-fcgi
-// cannot be made to show.
+// hang up, keep the connection for another request, send records of any
+// type, role and padding. For the cases cgi-fcgi cannot be made to show.
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -13,6 +13,8 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "support/ChildProcess.h"
 
@@ -20,7 +22,12 @@ namespace nemvo::testing {
 
 class FastCGIClient {
  public:
-  static constexpr uint8_t kBeginRequest = 1, kEndRequest = 3, kParams = 4, kStdin = 5, kStdout = 6, kStderr = 7;
+  static constexpr uint8_t kBeginRequest = 1, kAbortRequest = 2, kEndRequest = 3, kParams = 4, kStdin = 5,
+                          kStdout = 6, kStderr = 7, kData = 8, kGetValues = 9, kGetValuesResult = 10,
+                          kUnknownType = 11;
+  static constexpr uint16_t kResponder = 1, kAuthorizer = 2, kFilter = 3;
+  // End-request protocol statuses.
+  static constexpr int kRequestComplete = 0, kCantMultiplex = 1, kUnknownRole = 3;
 
   // `path`: the unix socket.
   explicit FastCGIClient(const std::string& path) {
@@ -43,12 +50,28 @@ class FastCGIClient {
   // Begin-request and the parameters (the web server's whole head). Sending
   // fails (false) only once the application has closed the connection.
   bool Begin(const CGIVars& vars, bool keepConnection = false, uint16_t id = 1) {
-    const char body[8] = {0, 1, char(keepConnection ? 1 : 0), 0, 0, 0, 0, 0};  // responder role
-    bool sent = Record(kBeginRequest, id, std::string(body, 8));
-    std::string params;
-    for (const auto& [name, value] : vars) params += Length(name.size()) + Length(value.size()) + name + value;
-    for (size_t at = 0; at < params.size(); at += 65535) sent = sent && Record(kParams, id, params.substr(at, 65535));
-    return sent && Record(kParams, id, "");
+    return BeginRecord(kResponder, keepConnection, id) && Params(Pairs(vars), id);
+  }
+
+  // The begin-request record alone, for `role`.
+  bool BeginRecord(uint16_t role, bool keepConnection = false, uint16_t id = 1, uint8_t padding = 0) {
+    const char body[8] = {char(role >> 8), char(role), char(keepConnection ? 1 : 0), 0, 0, 0, 0, 0};
+    return Record(kBeginRequest, id, std::string(body, 8), padding);
+  }
+
+  // The encoded parameters `pairs` (Pairs), in records of at most 65535
+  // bytes, and the closing empty record.
+  bool Params(const std::string& pairs, uint16_t id = 1, uint8_t padding = 0) {
+    bool sent = true;
+    for (size_t at = 0; at < pairs.size() && sent; at += 65535) sent = Record(kParams, id, pairs.substr(at, 65535), padding);
+    return sent && Record(kParams, id, "", padding);
+  }
+
+  // The name-value pairs' encoding.
+  static std::string Pairs(const CGIVars& vars) {
+    std::string pairs;
+    for (const auto& [name, value] : vars) pairs += Length(name.size()) + Length(value.size()) + name + value;
+    return pairs;
   }
 
   // Body bytes; an empty string ends the body.
@@ -74,10 +97,16 @@ class FastCGIClient {
     bool ended = false;   // an end-request record came
     bool closed = false;  // the application closed the connection (before or after the end)
     bool timedOut = false;
+    int protocolStatus = -1;  // the end-request record's
+    // Records of other request ids (management answers, refusals of other
+    // requests) that came before the end: type and id, content.
+    std::vector<std::pair<std::pair<uint8_t, uint16_t>, std::string>> others;
   };
 
   // Reads until the end-request record of `id`, the connection's end or `limit`.
-  Answer Read(std::chrono::milliseconds limit = std::chrono::milliseconds(30000), uint16_t id = 1) {
+  // `stopAtOther`: returns at the first record of another id too.
+  Answer Read(std::chrono::milliseconds limit = std::chrono::milliseconds(30000), uint16_t id = 1,
+              bool stopAtOther = false) {
     Answer answer;
     const auto deadline = std::chrono::steady_clock::now() + limit * (UnderValgrind() ? ValgrindSlowdown : 1);
     for (;;) {
@@ -88,11 +117,16 @@ class FastCGIClient {
       std::string content(length, '\0');
       if (!ReadExactly(content.data(), length, deadline, answer)) return answer;
       content.resize(size_t(head[4] << 8 | head[5]));
-      if (recordId != id) continue;
+      if (recordId != id) {
+        answer.others.push_back({{head[1], recordId}, content});
+        if (stopAtOther) return answer;
+        continue;
+      }
       if (head[1] == kStdout) answer.out += content;
       if (head[1] == kStderr) answer.err += content;
       if (head[1] == kEndRequest) {
         answer.ended = true;
+        if (content.size() >= 5) answer.protocolStatus = static_cast<unsigned char>(content[4]);
         return answer;
       }
     }
@@ -106,17 +140,23 @@ class FastCGIClient {
     return recv(fFd, &c, 1, MSG_PEEK) == 0;
   }
 
+  // One record as it is, with `padding` bytes of padding.
+  bool Record(uint8_t type, uint16_t id, const std::string& content, uint8_t padding = 0) {
+    return SendBytes(RecordBytes(type, id, content, padding));
+  }
+  static std::string RecordBytes(uint8_t type, uint16_t id, const std::string& content, uint8_t padding = 0) {
+    const char head[8] = {1, char(type), char(id >> 8), char(id), char(content.size() >> 8), char(content.size()),
+                          char(padding), 0};
+    return std::string(head, 8) + content + std::string(padding, '\xA5');
+  }
+
+  int Fd() const { return fFd; }
+
  private:
   static std::string Length(size_t n) {
     if (n < 128) return std::string(1, char(n));
     const char bytes[4] = {char(0x80 | (n >> 24)), char(n >> 16), char(n >> 8), char(n)};
     return std::string(bytes, 4);
-  }
-
-  bool Record(uint8_t type, uint16_t id, const std::string& content) {
-    const char head[8] = {1, char(type), char(id >> 8), char(id), char(content.size() >> 8), char(content.size()),
-                          0, 0};
-    return SendBytes(std::string(head, 8) + content);
   }
 
   bool ReadExactly(void* buffer, size_t count, std::chrono::steady_clock::time_point deadline, Answer& answer) {
