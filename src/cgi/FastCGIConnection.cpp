@@ -20,7 +20,12 @@ std::chrono::milliseconds Grace(const TFastCGILimits& limits) {
   return std::chrono::duration_cast<std::chrono::milliseconds>(limits.ioTimeout);
 }
 
-TFastCGITransferPace NewPace(const TFastCGILimits& limits) { return TFastCGITransferPace(Grace(limits), limits.minRate); }
+TFastCGITransferPace NewPace(const TFastCGILimits& limits, TFastCGITransferPace::TDirection direction) {
+  return TFastCGITransferPace(Grace(limits), limits.minRate, direction);
+}
+
+constexpr auto kReceiving = TFastCGITransferPace::TDirection::Receiving;
+constexpr auto kSending = TFastCGITransferPace::TDirection::Sending;
 
 }  // namespace
 
@@ -32,8 +37,8 @@ TFastCGIConnection::TFastCGIConnection(int fd, const TFastCGILimits& limits, Clo
       fHeadSince(accepted),
       fClosingSince(accepted),
       fParams(limits.maxParamBytes, limits.maxParams),
-      fBodyPace(NewPace(limits)),
-      fAnswerPace(NewPace(limits)) {}
+      fBodyPace(NewPace(limits, kReceiving)),
+      fAnswerPace(NewPace(limits, kSending)) {}
 
 TFastCGIConnection::Clock::time_point TFastCGIConnection::Deadline() const {
   const auto never = Clock::time_point::max();
@@ -124,7 +129,8 @@ TFastCGIConnection::TTake TFastCGIConnection::TakeHeadRecord(const TFastCGIRecor
       fRefusal = TRefusal::None;
       fBodyEnded = fAborted = fErrorsSent = false;
       fDelivered = 0;
-      fBodyPace = fAnswerPace = NewPace(fLimits);
+      fBodyPace = NewPace(fLimits, kReceiving);
+      fAnswerPace = NewPace(fLimits, kSending);
       // Any other role would take the answer for something else: an
       // authorizer's 200 grants access. The parameters are not waited for.
       if (fRole != fastcgi::kResponder) {
@@ -216,7 +222,7 @@ bool TFastCGIConnection::Send() {
 
 void TFastCGIConnection::SendNow() {
   if (fLost || fStream.Pending() == 0) return;
-  TFastCGITransferPace pace = NewPace(fLimits);
+  TFastCGITransferPace pace = NewPace(fLimits, kSending);
   if (!fStream.Flush(pace)) Lose();
 }
 

@@ -19,7 +19,10 @@ struct TFastCGILimits {
   // the ioTimeout's grace. A login's body is under a kilobyte and its answer
   // a page of some 100 KiB, which any web server takes in far less than a
   // second: 1 KiB/s is a floor no honest peer comes near, and keeps a
-  // trickling one to ioTimeout plus a second per KiB. 0: ioTimeout alone.
+  // trickling one to ioTimeout plus a second per KiB. An answer's bytes
+  // count once the web server has first kept the worker waiting: what the
+  // socket's buffer takes before is no sign of its reading. 0: ioTimeout
+  // alone.
   int64_t minRate = 1024;
   // The parameters' size (names and values) and number; beyond them the
   // request is refused with 431 (Request Header Fields Too Large), and what

@@ -15,15 +15,30 @@ class TFastCGITransferPace {
  public:
   using Clock = std::chrono::steady_clock;
 
+  enum class TDirection {
+    Receiving,  // every byte read came from the peer
+    // What the socket's buffer takes before the peer has held the worker up
+    // once went into the buffer, not to the peer: it earns no time (a peer
+    // that reads nothing would otherwise earn minutes for the buffer's
+    // few hundred kilobytes).
+    Sending,
+  };
+
   // `grace` zero: no bound at all. `minRate` in bytes a second; 0: the
   // grace alone.
-  TFastCGITransferPace(std::chrono::milliseconds grace, int64_t minRate) : fGrace(grace), fMinRate(minRate) {}
+  TFastCGITransferPace(std::chrono::milliseconds grace, int64_t minRate, TDirection direction)
+      : fGrace(grace), fMinRate(minRate), fCounting(direction == TDirection::Receiving) {}
 
   bool Bounded() const { return fGrace.count() > 0; }
   // `count` more bytes have moved.
-  void Moved(int64_t count) { fBytes += count; }
+  void Moved(int64_t count) {
+    if (fCounting) fBytes += count;
+  }
   // A wait that lasted `waited`.
-  void Waited(Clock::duration waited) { fWaited += waited; }
+  void Waited(Clock::duration waited) {
+    fWaited += waited;
+    fCounting = true;
+  }
   // How long the next wait may last: zero or less once the allowance is spent.
   Clock::duration Left() const;
   // Left() as a poll time-out: -1 when unbounded, else whole milliseconds
@@ -33,6 +48,7 @@ class TFastCGITransferPace {
  private:
   std::chrono::milliseconds fGrace;
   int64_t fMinRate;
+  bool fCounting;
   int64_t fBytes = 0;
   Clock::duration fWaited{0};
 };
