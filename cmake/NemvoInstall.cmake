@@ -60,7 +60,8 @@ foreach(_page nemvoweb.8 nemvo-trace.1)
   install(FILES ${CMAKE_BINARY_DIR}/doc/${_page} DESTINATION "${CMAKE_INSTALL_MANDIR}/man${_section}")
 endforeach()
 foreach(_example Nemvo.Config lighttpd.conf lighttpd-fastcgi.conf apache2.conf apache2-fastcgi.conf
-                 nginx.conf nginx-fastcgi.conf nginx-limit.conf lighttpd-tls.conf apache2-tls.conf nginx-tls.conf)
+                 nginx.conf nginx-fastcgi.conf nginx-limit.conf nginx-pool-status.conf lighttpd-tls.conf apache2-tls.conf
+                 nginx-tls.conf)
   configure_file(doc/examples/${_example}.in ${CMAKE_BINARY_DIR}/doc/examples/${_example} @ONLY)
   install(FILES ${CMAKE_BINARY_DIR}/doc/examples/${_example} DESTINATION "${CMAKE_INSTALL_DOCDIR}/examples")
 endforeach()
