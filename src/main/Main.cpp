@@ -17,14 +17,18 @@
 
 #include "admin/WM1.h"
 #include "base/Exception.h"
+#include "base/RequestProgress.h"
 #include "cgi/CGIApplication.h"
 #include "cgi/ConsoleMode.h"
 #include "cgi/ExceptionReport.h"
 #include "cgi/FastCGIApplication.h"
+#include "cgi/WorkerReporter.h"
 #include "main/CommandLine.h"
 #include "platform/Environment.h"
 #include "platform/ListeningSocket.h"
+#include "platform/LogFile.h"
 #include "platform/ModularPower.h"
+#include "platform/PoolBoard.h"
 #include "platform/ProcessInfo.h"
 #include "platform/StandardStreams.h"
 #include "platform/TerminationRequests.h"
@@ -65,10 +69,19 @@ int RunCGI() {
   return exitCode;
 }
 
+// What a pool's worker reports to the pool, when it runs in one.
+struct PoolReport {
+  platform::TPoolBoard* board = nullptr;
+  int place = 0;
+  TWorkerReportSettings settings;
+};
+
 // Serves FastCGI requests on `listenSocket` until asked to end (or after
 // `maxRequests`, 0: no limit).
-int ServeFastCGI(int listenSocket, int64_t maxRequests, const TFastCGILimits& limits, bool ownLoginLog = false) {
+int ServeFastCGI(int listenSocket, int64_t maxRequests, const TFastCGILimits& limits, bool ownLoginLog = false,
+                 const PoolReport* report = nullptr) {
   int exitCode = 0;
+  std::unique_ptr<TWorkerReporter> reporter;
   try {
     // A worker pays for many logins: their arithmetic by libcrypto, loaded
     // now rather than during the first request (platform/ModularPower.h).
@@ -77,15 +90,22 @@ int ServeFastCGI(int listenSocket, int64_t maxRequests, const TFastCGILimits& li
     if (channel < 0) throw EOSError::FromLastError(errno);
     auto application = std::make_unique<TFastCGIApplication>(listenSocket, channel, maxRequests, limits);
     application->SetOwnErrorLog(ownLoginLog);
+    if (report && report->board) {
+      reporter = std::make_unique<TWorkerReporter>(*report->board, report->place, report->settings);
+      application->SetHooks(reporter.get());
+      SetRequestProgress(reporter.get());
+    }
     Application = std::move(application);
     Application->Initialize();
     RegisterModuleClasses(*Application);
+    if (reporter) reporter->MarkReady();
     Application->Run();
   } catch (...) {
     ShowException(CurrentExceptionInfo());
     exitCode = 1;
   }
   Application.reset();
+  SetRequestProgress(nullptr);
   return exitCode;
 }
 
@@ -99,26 +119,64 @@ int RunPool(const std::vector<std::string>& args) {
   }
   // A service manager may start the pool with closed standard streams.
   platform::PrepareStandardStreams();
-  platform::ListeningSocket socket = platform::OpenListeningSocket(options->address, options->allowRemote, error);
+  if (!options->logFile.empty() && !platform::PointStandardErrorAt(options->logFile, error)) {
+    platform::LogLine(name, "cannot open the log: " + error);
+    return 1;
+  }
+  const platform::ListenOptions listen{.allowRemote = options->allowRemote,
+                                       .backlog = options->backlog,
+                                       .owner = options->socketOwner,
+                                       .group = options->socketGroup,
+                                       .mode = options->socketMode};
+  platform::ListeningSocket socket = platform::OpenListeningSocket(options->address, listen, error);
   if (socket.fd < 0) {
     platform::LogLine(name, error);
     return 1;
   }
+  const bool onDemand = options->workersMax > 0;
   const int workers = options->workers > 0 ? options->workers : platform::ProcessorCount();
-  platform::LogLine(name, "listening on " + options->address + ", " + std::to_string(workers) + (workers == 1 ? " worker" : " workers") +
-                              (options->maxRequests > 0
-                                   ? ", each replaced after " + std::to_string(options->maxRequests) + " requests"
-                                   : ""));
-  const platform::WorkerPoolOptions poolOptions{.workers = workers,
-                                                .shutdownTimeout = std::chrono::seconds(options->shutdownSeconds),
-                                                .name = name};
-  const int64_t maxRequests = options->maxRequests;
+  const int minWorkers = onDemand ? options->workersMin : workers;
+  const int maxWorkers = onDemand ? options->workersMax : workers;
+  platform::LogLine(
+      name, "listening on " + options->address + ", " +
+                (onDemand ? std::to_string(minWorkers) + " to " + std::to_string(maxWorkers) + " workers on demand"
+                          : std::to_string(workers) + (workers == 1 ? " worker" : " workers")) +
+                (options->maxRequests > 0
+                     ? ", each replaced after " + std::to_string(options->maxRequests) + " requests"
+                     : ""));
+  // Room for a reload's new workers next to the old ones finishing.
+  platform::TPoolBoard board(2 * maxWorkers);
+  const platform::WorkerPoolOptions poolOptions{
+      .minWorkers = minWorkers,
+      .maxWorkers = maxWorkers,
+      .idleTimeout = std::chrono::seconds(options->idleTimeoutSeconds),
+      .shutdownTimeout = std::chrono::seconds(options->shutdownSeconds),
+      .requestTimeout = std::chrono::seconds(options->requestTimeoutSeconds),
+      .slowThreshold = std::chrono::seconds(options->slowLogSeconds),
+      .name = name,
+      .logPath = options->logFile,
+      .board = &board,
+      .listenSocket = socket.fd,
+      .phaseName = [](uint8_t phase) { return std::string(RequestPhaseName(phase)); }};
+  PoolReport report;
+  report.board = &board;
+  report.settings = {.statusPath = options->statusPath,
+                     .pingPath = options->pingPath,
+                     .accessLog = options->accessLog,
+                     .poolLog = options->logFile,
+                     .address = options->address,
+                     .listenSocket = socket.fd,
+                     .listenBacklog = options->backlog,
+                     .minWorkers = minWorkers,
+                     .maxWorkers = maxWorkers};
   TFastCGILimits limits;
   limits.ioTimeout = std::chrono::seconds(options->ioTimeoutSeconds);
-  limits.workers = workers;
+  limits.workers = maxWorkers;
+  const int64_t maxRequests = options->maxRequests;
   const bool ownLoginLog = options->ownLoginLog;
-  const int exitCode = platform::RunWorkerPool(poolOptions, [&socket, maxRequests, &limits, ownLoginLog] {
-    return ServeFastCGI(socket.fd, maxRequests, limits, ownLoginLog);
+  const int exitCode = platform::RunWorkerPool(poolOptions, [&](int place) {
+    report.place = place;
+    return ServeFastCGI(socket.fd, maxRequests, limits, ownLoginLog, &report);
   });
   platform::CloseListeningSocket(socket);
   return exitCode;

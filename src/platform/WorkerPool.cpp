@@ -4,16 +4,21 @@
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/wait.h>
+#include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
 #include <vector>
 
-#include "platform/StandardStreams.h"
+#include "platform/LogFile.h"
+#include "platform/PoolBoard.h"
 #include "platform/ReadinessSet.h"
+#include "platform/StandardStreams.h"
 
 namespace nemvo::platform {
 
@@ -24,6 +29,19 @@ using Clock = std::chrono::steady_clock;
 // A worker that dies sooner than this after its start is replaced only
 // after the same time again.
 constexpr auto kQuickDeath = std::chrono::milliseconds(1000);
+// How often the pool looks at its workers when it watches their requests or
+// their idleness.
+constexpr int kInspectMs = 100;
+
+// Signals whose default would end the pool, taken through the signal
+// channel instead; SIGCHLD for the workers' ends.
+constexpr int kTakenSignals[] = {SIGTERM, SIGINT,  SIGQUIT, SIGHUP,  SIGUSR1, SIGUSR2, SIGALRM,
+                                 SIGCHLD, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR, SIGSTKFLT};
+// What a worker ignores of them: the service manager sends its reload and
+// rotation signals to every process of the service, and they are the pool's.
+// SIGALRM too: a call's deadline (CallDeadline.h) puts its own handler in
+// place when first armed, and that handler lets a stray one pass.
+constexpr int kWorkerIgnores[] = {SIGHUP, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR, SIGSTKFLT};
 
 std::string ExitText(int status) {
   if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
@@ -31,40 +49,56 @@ std::string ExitText(int status) {
   return "ended";
 }
 
+std::string Seconds(int64_t nanoseconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f s", double(nanoseconds) / 1e9);
+  return text;
+}
+
+std::string SignalName(int signal) {
+  const char* abbreviation = sigabbrev_np(signal);
+  return abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
+}
+
+// Why the pool asked a worker to end; a worker asked is not replaced for it.
+enum class Asked { No, Stop, Reload, Idle, TimedOut };
+
+struct Worker {
+  Clock::time_point started;
+  int place = 0;
+  Asked asked = Asked::No;
+  uint64_t slowLogged = 0;  // the board sequence of the request last logged as slow
+};
+
 class Pool {
  public:
-  Pool(const WorkerPoolOptions& options, const std::function<int()>& worker)
-      : fOptions(options), fWorker(worker), fParent(getpid()) {}
+  Pool(const WorkerPoolOptions& options, const std::function<int(int)>& worker)
+      : fOptions(options), fWorker(worker), fParent(getpid()),
+        // A reload starts the new workers while the old ones finish: room for both.
+        fOwners(size_t(options.board ? options.board->Places() : 2 * std::max(options.maxWorkers, 1)), 0) {}
 
   int Run() {
     sigset_t set;
     sigemptyset(&set);
-    for (int s : {SIGTERM, SIGINT, SIGCHLD}) sigaddset(&set, s);
+    for (int s : kTakenSignals) sigaddset(&set, s);
     sigprocmask(SIG_BLOCK, &set, nullptr);
     fSignals = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (fSignals < 0 || !fWaits.Add(fSignals)) {
       Log(std::string("cannot watch signals: ") + std::strerror(errno));
       return 1;
     }
-    for (int i = 0; i < fOptions.workers; ++i) Start();
+    if (fOptions.board) {
+      timespec now;
+      clock_gettime(CLOCK_REALTIME, &now);
+      fOptions.board->Totals().startTime.store(now.tv_sec, std::memory_order_relaxed);
+    }
+    for (int i = 0; i < fOptions.minWorkers; ++i) Start();
     while (!fStopping) {
-      Wait(NextRestart());
+      Wait();
+      Inspect();
       StartDue();
     }
-    Log("asked to end: " + std::to_string(fWorkers.size()) + (fWorkers.size() == 1 ? " worker finishes its" : " workers finish their") + " requests");
-    for (const auto& [pid, started] : fWorkers) kill(pid, SIGTERM);
-    const auto deadline = Clock::now() + fOptions.shutdownTimeout;
-    while (!fWorkers.empty() && Clock::now() < deadline) Wait(deadline);
-    for (const auto& [pid, started] : fWorkers) {
-      Log("worker " + std::to_string(pid) + " still busy after the shutdown time: killed");
-      kill(pid, SIGKILL);
-    }
-    while (!fWorkers.empty()) {
-      int status = 0;
-      pid_t pid = waitpid(-1, &status, 0);
-      if (pid < 0 && errno != EINTR) break;
-      if (pid > 0) fWorkers.erase(pid);
-    }
+    Stop();
     close(fSignals);
     Log("ended");
     return 0;
@@ -72,31 +106,61 @@ class Pool {
 
  private:
   void Log(const std::string& text) const { LogLine(fOptions.name, text); }
+  bool OnDemand() const { return fOptions.minWorkers < fOptions.maxWorkers; }
+  TPoolTotals* Totals() const { return fOptions.board ? &fOptions.board->Totals() : nullptr; }
+  TWorkerPlace* PlaceOf(const Worker& w) const { return fOptions.board ? &fOptions.board->Place(w.place) : nullptr; }
+
+  int FreePlace() const {
+    for (size_t i = 0; i < fOwners.size(); ++i)
+      if (fOwners[i] == 0) return int(i);
+    return -1;
+  }
+
+  // Workers running and not asked to end.
+  int Serving() const {
+    int n = 0;
+    for (const auto& [pid, w] : fWorkers) n += w.asked == Asked::No;
+    return n;
+  }
 
   void Start() {
+    const int place = FreePlace();
+    if (place < 0 || Serving() >= fOptions.maxWorkers) {
+      // Workers asked to end still hold every place: once one has gone.
+      if (place < 0) fRestarts.push_back(Clock::now() + std::chrono::milliseconds(kInspectMs));
+      return;
+    }
+    if (fOptions.board) TPoolBoard::Clear(fOptions.board->Place(place));
     const pid_t pid = fork();
     if (pid < 0) {
       Log(std::string("cannot start a worker: ") + std::strerror(errno));
       fRestarts.push_back(Clock::now() + kQuickDeath);
       return;
     }
-    if (pid == 0) RunChild();
-    fWorkers[pid] = Clock::now();
+    if (pid == 0) RunChild(place);
+    fOwners[size_t(place)] = pid;
+    fWorkers[pid] = Worker{.started = Clock::now(), .place = place};
+    if (auto* totals = Totals()) totals->workersStarted.fetch_add(1, std::memory_order_relaxed);
     Log("worker " + std::to_string(pid) + " started");
   }
 
-  [[noreturn]] void RunChild() {
+  [[noreturn]] void RunChild(int place) {
     close(fSignals);
     // Asked to end as the pool is when the pool goes without asking it.
     prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (getppid() != fParent) std::exit(0);
-    // The worker takes requests to end through its own channel; child
-    // processes' ends are nothing to it.
+    if (getppid() != fParent) std::_Exit(0);
+    struct sigaction ignore = {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    for (int s : kWorkerIgnores) sigaction(s, &ignore, nullptr);
+    // The worker takes requests to end (TERM, INT, QUIT) through its own
+    // channel; the rest it gets as any process does.
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGCHLD);
+    for (int s : kTakenSignals)
+      if (s != SIGTERM && s != SIGINT && s != SIGQUIT) sigaddset(&set, s);
     sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    std::exit(fWorker());
+    std::exit(fWorker(place));
   }
 
   Clock::time_point NextRestart() const {
@@ -114,19 +178,165 @@ class Pool {
     while (due-- > 0 && !fStopping) Start();
   }
 
-  // Waits for a signal until `until`, and handles what came.
-  void Wait(Clock::time_point until) {
+  bool Watching() const {
+    return fOptions.board && (fOptions.requestTimeout.count() > 0 || fOptions.slowThreshold.count() > 0 || OnDemand());
+  }
+
+  // In a pool that grows on demand, a connection that waits while no worker
+  // is idle (nor starting) starts one.
+  bool ShouldWatchQueue() const {
+    if (!OnDemand() || !fOptions.board || fOptions.listenSocket < 0 || Serving() >= fOptions.maxWorkers) return false;
+    for (const auto& [pid, w] : fWorkers) {
+      if (w.asked != Asked::No) continue;
+      const TWorkerPlace& place = fOptions.board->Place(w.place);
+      if (place.pid.load(std::memory_order_relaxed) != pid) return false;  // still starting
+      if (!place.busy.load(std::memory_order_relaxed)) return false;       // idle: it takes the connection
+    }
+    return true;
+  }
+
+  // Waits for a signal, a connection the workers cannot take, the next
+  // restart or the next look at the workers, and handles what came.
+  void Wait() {
+    auto until = NextRestart();
+    if (Watching()) until = std::min(until, Clock::now() + std::chrono::milliseconds(kInspectMs));
     int timeout = -1;
     if (until != Clock::time_point::max()) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
       timeout = int(std::max<long long>(0, std::min<long long>(left + 1, 60000)));
     }
-    if (fWaits.Wait(timeout).empty()) return;
+    const bool watchQueue = ShouldWatchQueue();
+    if (watchQueue) fWaits.Add(fOptions.listenSocket);
+    const std::vector<int> ready = fWaits.Wait(timeout);
+    if (watchQueue) fWaits.Remove(fOptions.listenSocket);
+    if (watchQueue && std::find(ready.begin(), ready.end(), fOptions.listenSocket) != ready.end()) {
+      Log("a connection waits and no worker is idle: one more worker");
+      Start();
+    }
+    TakeSignals();
+    Reap();
+  }
+
+  void TakeSignals() {
     signalfd_siginfo info;
     while (read(fSignals, &info, sizeof info) == ssize_t(sizeof info)) {
-      if (info.ssi_signo == SIGTERM || info.ssi_signo == SIGINT) fStopping = true;
+      const int signal = int(info.ssi_signo);
+      if (signal == SIGCHLD) continue;
+      const std::string from = " from process " + std::to_string(info.ssi_pid);
+      switch (signal) {
+        case SIGTERM:
+        case SIGINT:
+        case SIGQUIT:
+          Log(SignalName(signal) + from + ": ending");
+          fStopping = true;
+          break;
+        case SIGHUP:
+        case SIGUSR2:
+          // The line goes to the log as reopened.
+          ReopenLogs();
+          Log(SignalName(signal) + from + ": reloading (logs reopened, workers replaced)");
+          Reload();
+          break;
+        case SIGUSR1:
+          ReopenLogs();
+          Log(SignalName(signal) + from + ": logs reopened");
+          break;
+        default:
+          Log(SignalName(signal) + from + ": ignored");
+      }
     }
-    Reap();
+  }
+
+  void ReopenLogs() {
+    if (!fOptions.logPath.empty()) {
+      std::string error;
+      if (!PointStandardErrorAt(fOptions.logPath, error)) Log("cannot reopen the log: " + error);
+    }
+    // The workers reopen theirs at their next request.
+    if (auto* totals = Totals()) totals->logGeneration.fetch_add(1, std::memory_order_relaxed);
+  }
+
+  void Reload() {
+    int replaced = 0;
+    for (auto& [pid, w] : fWorkers) {
+      if (w.asked != Asked::No) continue;
+      w.asked = Asked::Reload;
+      kill(pid, SIGTERM);
+      ++replaced;
+    }
+    // The new ones start at once, next to those finishing their requests.
+    for (int i = 0; i < std::max(replaced, fOptions.minWorkers); ++i) fRestarts.push_back(Clock::now());
+  }
+
+  // The requests in hand: ended past the request time-out, logged past the
+  // slow threshold. Idle workers beyond the minimum go.
+  void Inspect() {
+    if (!fOptions.board || fStopping) return;
+    const int64_t now = MonotonicNanoseconds();
+    int serving = Serving();
+    for (auto& [pid, w] : fWorkers) {
+      TWorkerPlace& place = fOptions.board->Place(w.place);
+      if (place.pid.load(std::memory_order_relaxed) != pid) continue;
+      const uint64_t sequence = place.sequence.load(std::memory_order_acquire);
+      const int64_t start = place.requestStart.load(std::memory_order_relaxed);
+      if (place.busy.load(std::memory_order_relaxed) && start > 0) {
+        const int64_t ran = now - start;
+        const std::string path = TPoolBoard::RequestPath(place);
+        const std::string phase = fOptions.phaseName ? fOptions.phaseName(place.phase.load(std::memory_order_relaxed)) : "";
+        if (fOptions.slowThreshold.count() > 0 && ran >= fOptions.slowThreshold.count() * 1000000 &&
+            w.slowLogged != sequence) {
+          w.slowLogged = sequence;
+          Totals()->slowRequests.fetch_add(1, std::memory_order_relaxed);
+          Log("slow request: worker " + std::to_string(pid) + " path=" + (path.empty() ? "-" : path) + " phase=" + phase +
+              " running=" + Seconds(ran));
+        }
+        if (fOptions.requestTimeout.count() > 0 && ran >= fOptions.requestTimeout.count() * 1000000 &&
+            w.asked != Asked::TimedOut) {
+          Log("worker " + std::to_string(pid) + " held path=" + (path.empty() ? "-" : path) + " phase=" + phase + " for " +
+              Seconds(ran) + ", past the request time-out: ended");
+          if (w.asked == Asked::No) --serving;
+          w.asked = Asked::TimedOut;
+          Totals()->requestsTimedOut.fetch_add(1, std::memory_order_relaxed);
+          kill(pid, SIGKILL);
+        }
+        continue;
+      }
+      if (OnDemand() && w.asked == Asked::No && serving > fOptions.minWorkers) {
+        const int64_t since = place.idleSince.load(std::memory_order_relaxed);
+        if (since > 0 && now - since >= int64_t(fOptions.idleTimeout.count()) * 1000000) {
+          Log("worker " + std::to_string(pid) + " idle for " + Seconds(now - since) + ": ended");
+          w.asked = Asked::Idle;
+          --serving;
+          kill(pid, SIGTERM);
+        }
+      }
+    }
+  }
+
+  void Stop() {
+    Log("asked to end: " + std::to_string(fWorkers.size()) +
+        (fWorkers.size() == 1 ? " worker finishes its" : " workers finish their") + " requests");
+    for (auto& [pid, w] : fWorkers) {
+      if (w.asked == Asked::No) w.asked = Asked::Stop;
+      kill(pid, SIGTERM);
+    }
+    const auto deadline = Clock::now() + fOptions.shutdownTimeout;
+    while (!fWorkers.empty() && Clock::now() < deadline) {
+      auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      fWaits.Wait(int(std::clamp<long long>(left + 1, 0, 60000)));
+      TakeSignals();
+      Reap();
+    }
+    for (const auto& [pid, w] : fWorkers) {
+      Log("worker " + std::to_string(pid) + " still busy after the shutdown time: killed");
+      kill(pid, SIGKILL);
+    }
+    while (!fWorkers.empty()) {
+      int status = 0;
+      const pid_t pid = waitpid(-1, &status, 0);
+      if (pid < 0 && errno != EINTR) break;
+      if (pid > 0) fWorkers.erase(pid);
+    }
   }
 
   void Reap() {
@@ -136,44 +346,69 @@ class Pool {
       if (pid <= 0) return;
       auto it = fWorkers.find(pid);
       if (it == fWorkers.end()) continue;
-      const auto lived = Clock::now() - it->second;
+      const Worker w = it->second;
       fWorkers.erase(it);
+      fOwners[size_t(w.place)] = 0;
+      if (TWorkerPlace* place = PlaceOf(w)) {
+        // A request it had in hand was given up: it counts as served, and
+        // the web server got an error for it.
+        if (place->busy.load(std::memory_order_relaxed)) Totals()->requests.fetch_add(1, std::memory_order_relaxed);
+        TPoolBoard::Clear(*place);
+      }
+      const auto lived = Clock::now() - w.started;
       const bool normal = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-      if (fStopping) {
-        Log("worker " + std::to_string(pid) + " " + ExitText(status));
+      const std::string who = "worker " + std::to_string(pid) + " ";
+      if (fStopping || w.asked == Asked::Stop) {
+        Log(who + ExitText(status));
+        continue;
+      }
+      if (w.asked == Asked::Reload || w.asked == Asked::Idle) {
+        Log(who + ExitText(status) + (w.asked == Asked::Idle ? " (idle)" : " (reload)"));
+        continue;
+      }
+      const bool needed = !OnDemand() || Serving() < fOptions.minWorkers;
+      if (w.asked == Asked::TimedOut) {
+        if (auto* totals = Totals()) totals->workersReplaced.fetch_add(1, std::memory_order_relaxed);
+        if (needed) fRestarts.push_back(Clock::now());
         continue;
       }
       if (normal) {
-        Log("worker " + std::to_string(pid) + " done with its requests: replaced");
-        fRestarts.push_back(Clock::now());
-      } else if (lived < kQuickDeath) {
-        Log("worker " + std::to_string(pid) + " " + ExitText(status) + " right after its start: replaced in " +
-            std::to_string(kQuickDeath.count()) + " ms");
+        if (auto* totals = Totals()) totals->workersRecycled.fetch_add(1, std::memory_order_relaxed);
+        Log(who + "done with its requests" + (needed ? ": replaced" : ""));
+        if (needed) fRestarts.push_back(Clock::now());
+        continue;
+      }
+      if (auto* totals = Totals()) totals->workersReplaced.fetch_add(1, std::memory_order_relaxed);
+      if (lived < kQuickDeath) {
+        Log(who + ExitText(status) + " right after its start: replaced in " + std::to_string(kQuickDeath.count()) +
+            " ms");
         fRestarts.push_back(Clock::now() + kQuickDeath);
       } else {
-        Log("worker " + std::to_string(pid) + " " + ExitText(status) + ": replaced");
-        fRestarts.push_back(Clock::now());
+        Log(who + ExitText(status) + (needed ? ": replaced" : ""));
+        if (needed) fRestarts.push_back(Clock::now());
       }
     }
   }
 
   const WorkerPoolOptions& fOptions;
-  const std::function<int()>& fWorker;
+  const std::function<int(int)>& fWorker;
   const pid_t fParent;
   int fSignals = -1;
   ReadinessSet fWaits;
   bool fStopping = false;
-  std::map<pid_t, Clock::time_point> fWorkers;  // by pid: when started
-  std::vector<Clock::time_point> fRestarts;     // workers to start, by when
+  std::map<pid_t, Worker> fWorkers;
+  std::vector<pid_t> fOwners;                // by board place: the worker there, 0 when free
+  std::vector<Clock::time_point> fRestarts;  // workers to start, by when
 };
 
 }  // namespace
 
 void LogLine(const std::string& name, const std::string& text) {
+  // One write: the pool's lines and its workers' never mix.
   WriteStandardError(name + "[" + std::to_string(getpid()) + "]: " + text + "\n");
 }
 
-int RunWorkerPool(const WorkerPoolOptions& options, const std::function<int()>& worker) {
+int RunWorkerPool(const WorkerPoolOptions& options, const std::function<int(int place)>& worker) {
   return Pool(options, worker).Run();
 }
 

@@ -1,30 +1,66 @@
 #pragma once
-// A pool of worker processes: the supervising process starts them, replaces
+// A pool of worker processes. The supervising process starts them, replaces
 // one that ends (at once when it ended normally, after a pause when it died
 // right after its start, so that a worker that cannot run does not make the
-// pool spin) and, asked to end (SIGTERM, SIGINT), lets them finish the
-// requests they are answering, for at most a bounded time. What it does is
-// logged on standard error.
+// pool spin), and watches what they do through the pool's board: a request
+// held past the request time-out ends its worker, one past the slow
+// threshold is logged once. With fewer workers kept than allowed it starts
+// them on demand (a connection waits and no worker is idle) and lets idle
+// ones go.
+//
+// Signals to the supervising process (each one received is logged):
+//   TERM, INT, QUIT  end the pool: workers finish the requests in hand and
+//                    those already queued, for at most the shutdown time;
+//   HUP, USR2        reload: every worker is replaced by a fresh one, each
+//                    after finishing what it has in hand; logs are reopened;
+//   USR1             logs are reopened (after rotation);
+//   any other that would end a process (ALRM, PIPE, ...) is ignored.
+// A worker ends on TERM, INT and QUIT as the pool does, and ignores HUP,
+// USR1, USR2 (a service manager sends a signal to every process of the
+// service).
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <string>
 
 namespace nemvo::platform {
 
+class TPoolBoard;
+
 struct WorkerPoolOptions {
-  int workers = 1;
+  // Workers kept at all times, and the most there may be; equal: a static
+  // pool, all started at once.
+  int minWorkers = 1;
+  int maxWorkers = 1;
+  // In a pool that grows on demand, a worker idle this long goes while more
+  // than minWorkers are running.
+  std::chrono::milliseconds idleTimeout{10000};
   // How long workers may take to finish once asked to end; then they are killed.
   std::chrono::milliseconds shutdownTimeout{30000};
+  // A worker holding one request longer is killed and replaced; zero: no bound.
+  std::chrono::milliseconds requestTimeout{0};
+  // A request running longer is logged once; zero: no slow log.
+  std::chrono::milliseconds slowThreshold{0};
   // Names the program in the log.
   std::string name = "nemvoweb";
+  // The pool's own log file, reopened on HUP and USR1; empty: standard error
+  // as it was given.
+  std::string logPath;
+  // Where the workers say what they do; not owned, at least maxWorkers places.
+  TPoolBoard* board = nullptr;
+  // The socket the workers take connections from: watched for connections
+  // that wait while no worker is idle.
+  int listenSocket = -1;
+  // The name of a request phase as the workers number them, for the slow log.
+  std::function<std::string(uint8_t)> phaseName;
 };
 
-// Runs `worker` in `options.workers` child processes until asked to end; in
-// each, what `worker` returns is the process's exit status. A worker ends
-// too when the supervising process goes. Call it before anything starts a
-// thread or loads a library that holds state across fork. Returns the
-// supervising process's exit status.
-int RunWorkerPool(const WorkerPoolOptions& options, const std::function<int()>& worker);
+// Runs `worker` in child processes until asked to end; in each, what `worker`
+// returns is the process's exit status, and its argument is the worker's
+// place on the board. A worker ends too when the supervising process goes.
+// Call it before anything starts a thread or loads a library that holds state
+// across fork. Returns the supervising process's exit status.
+int RunWorkerPool(const WorkerPoolOptions& options, const std::function<int(int place)>& worker);
 
 // One line on standard error: "<name>[<pid>]: <text>".
 void LogLine(const std::string& name, const std::string& text);

@@ -17,6 +17,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <fstream>
@@ -44,6 +45,9 @@ struct PoolOptions {
   // The address: empty for a unix socket in the pool's directory.
   std::string address = {};
   std::vector<std::string> extraArgs = {};  // after the others
+  // The pool's own log (--log NAME in the pool's directory): what Log()
+  // reads then. Empty: its standard error.
+  std::string logFile = {};
 };
 
 class FastCGIPool {
@@ -54,10 +58,17 @@ class FastCGIPool {
     if (UnderValgrind())
       args = {"valgrind", "-q", "--error-exitcode=" + std::to_string(ValgrindErrorExit), "--leak-check=full",
               "--show-leak-kinds=definite", "--errors-for-leak-kinds=definite"};
-    args.insert(args.end(), {program, "--fastcgi", fAddress, "--workers", std::to_string(options.workers),
-                             "--max-requests", std::to_string(options.maxRequests), "--shutdown-timeout",
+    // A pool on demand (--workers-max among the extra arguments) has no
+    // fixed number of workers.
+    const bool onDemand =
+        std::find(options.extraArgs.begin(), options.extraArgs.end(), "--workers-max") != options.extraArgs.end();
+    if (onDemand) fOptions.workers = 0;
+    args.insert(args.end(), {program, "--fastcgi", fAddress});
+    if (!onDemand) args.insert(args.end(), {"--workers", std::to_string(options.workers)});
+    args.insert(args.end(), {"--max-requests", std::to_string(options.maxRequests), "--shutdown-timeout",
                              std::to_string(options.shutdownSeconds), "--io-timeout",
                              std::to_string(options.ioTimeoutSeconds)});
+    if (!options.logFile.empty()) args.insert(args.end(), {"--log", fDir.PathOf(options.logFile)});
     args.insert(args.end(), options.extraArgs.begin(), options.extraArgs.end());
     fPid = Spawn(args, options.env, fDir.PathOf("pool.log"));
     if (!WaitUntilAccepting()) throw std::runtime_error("the pool does not accept connections:\n" + Log());
@@ -82,7 +93,7 @@ class FastCGIPool {
   const TempDirectory& Directory() const { return fDir; }
 
   std::string Log() const {
-    std::ifstream in(fDir.PathOf("pool.log"), std::ios::binary);
+    std::ifstream in(fDir.PathOf(fOptions.logFile.empty() ? "pool.log" : fOptions.logFile), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
@@ -178,7 +189,9 @@ class FastCGIPool {
         fPid = -1;
         return false;
       }
-      if (WaitForStartedWorkers(size_t(fOptions.workers), std::chrono::milliseconds(0))) return true;
+      if (Log().find("listening on") != std::string::npos &&
+          WaitForStartedWorkers(size_t(fOptions.workers), std::chrono::milliseconds(0)))
+        return true;
       std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return false;
