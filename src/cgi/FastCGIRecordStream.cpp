@@ -39,7 +39,7 @@ TFastCGIRecordStream::TReceived TFastCGIRecordStream::Receive(size_t* count) {
   if (have >= fastcgi::kHeaderSize) need = std::max(need, TFastCGIRecordHeader::Decode(fIn.data() + fStart).RecordSize());
   if (fIn.size() < need) {
     std::vector<unsigned char> larger(need);
-    std::memcpy(larger.data(), fIn.data() + fStart, have);
+    if (have > 0) std::memcpy(larger.data(), fIn.data() + fStart, have);
     fIn.swap(larger);
     fStart = 0;
     fEnd = have;
