@@ -6,7 +6,6 @@
 #include <pwd.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -236,29 +235,6 @@ void CloseListeningSocket(ListeningSocket& socket) {
 bool SetNonBlocking(int fd) {
   const int flags = fcntl(fd, F_GETFL);
   return flags != -1 && fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
-}
-
-int AcceptConnection(int listenSocket, std::chrono::seconds ioTimeout) {
-  sockaddr_storage peer;
-  socklen_t length = sizeof peer;
-  const int fd = accept4(listenSocket, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
-  if (fd < 0) return -1;
-  if (ioTimeout.count() > 0) {
-    timeval bound{};
-    bound.tv_sec = static_cast<time_t>(ioTimeout.count());
-    if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound) != 0 ||
-        setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound) != 0) {
-      const int error = errno;
-      close(fd);
-      errno = error;
-      return -1;
-    }
-  }
-  if (peer.ss_family == AF_INET || peer.ss_family == AF_INET6) {
-    const int on = 1;
-    setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-  }
-  return fd;
 }
 
 }  // namespace nemvo::platform

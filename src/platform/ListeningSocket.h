@@ -1,6 +1,5 @@
 #pragma once
 // Sockets on which a FastCGI host waits for the web server's connections.
-#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -49,13 +48,5 @@ void CloseListeningSocket(ListeningSocket& socket);
 
 // Makes `fd` non-blocking (shared by every process that holds it).
 bool SetNonBlocking(int fd);
-
-// Takes one connection waiting on `listenSocket` (non-blocking: -1 with
-// errno EAGAIN when another process took it first). The connection blocks,
-// is close-on-exec, and a read or write on it that waits longer than
-// `ioTimeout` (zero: no bound) fails with EAGAIN: a peer that stops sending
-// or reading in the middle of a request costs that request only. TCP
-// connections send small records at once (no Nagle delay).
-int AcceptConnection(int listenSocket, std::chrono::seconds ioTimeout);
 
 }  // namespace nemvo::platform
