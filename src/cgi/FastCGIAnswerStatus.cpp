@@ -27,6 +27,7 @@ int StatusOfLine(std::string_view line) {
 }  // namespace
 
 void TFastCGIAnswerStatus::Feed(std::string_view bytes) {
+  fAnswered = fAnswered || !bytes.empty();
   while (!fDone && !bytes.empty()) {
     const size_t room = kMaxHead - fSeen;
     const size_t end = bytes.find('\n');

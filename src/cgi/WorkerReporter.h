@@ -11,8 +11,9 @@
 //   TIME nemvoweb: access client=ADDRESS method=METHOD path=PATH status=STATUS login=OUTCOME duration=SECONDS
 //
 // TIME in UTC (ISO 8601, milliseconds); OUTCOME that of the request's login,
-// "-" for a request that was no login; STATUS 0 when the web server went
-// before the answer did.
+// "-" for a request that was no login; STATUS 0 when no answer reached the
+// web server (it went first, or the request wrote nothing and the web server
+// answered with an error of its own).
 #include <chrono>
 #include <cstdint>
 #include <string>

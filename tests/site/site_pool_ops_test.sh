@@ -343,7 +343,7 @@ for _ in $(seq 1 30); do
   sleep 0.1
 done
 check "access log: one line per request the pool answered ($served)" [ "$(wc -l <"$access_log")" = "$served" ]
-line_form='^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z nemvoweb: access client=127\.0\.0\.1 method=(GET|HEAD|POST) path=[^ ]+ status=[0-9]{3} login=(accepted|refused|throttled|deferred|error|-) duration=[0-9]+\.[0-9]{3}$'
+line_form='^[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}Z nemvoweb: access client=127\.0\.0\.1 method=(GET|HEAD|POST) path=[^ ]+ status=(0|[0-9]{3}) login=(accepted|refused|throttled|deferred|error|-) duration=[0-9]+\.[0-9]{3}$'
 check "access log: every line has the time, client, method, path, status, login and duration" \
   eval '! grep -vE "$line_form" "$access_log"'
 check "access log: the logins by outcome ($accepted accepted, $refused refused)" eval \
@@ -353,8 +353,9 @@ check "access log: the logins' path and method" eval \
 check "access log: ping's 405 and HEAD" eval \
   'grep -q " method=POST path=/nemvo-ping status=405 login=- " "$access_log" &&
    grep -q " method=HEAD path=/nemvo-ping status=200 login=- " "$access_log"'
-check "access log: the path without its query, a blank escaped" eval \
-  'grep -q " method=GET path=/cgi-bin/nemvoweb/other status=" "$access_log" &&
+# Nothing written for an unrouted path: nginx answered with its own error.
+check "access log: the path without its query, a blank escaped; status 0 where nothing was answered" eval \
+  'grep -q " method=GET path=/cgi-bin/nemvoweb/other status=0 " "$access_log" &&
    grep -q " path=/cgi-bin/nemvoweb/a\\\\x20b status=" "$access_log"'
 check "access log and pool log: no password, neither from a form nor from a query" eval \
   '! grep -qF -e "$NEMVO_TEST_PASSWORD" -e "$secret" "$access_log" "$pool_log"'
