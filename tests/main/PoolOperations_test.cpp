@@ -137,6 +137,8 @@ TEST_F(PoolOperations, LogsAreOpenedAnewAfterRotation) {
   ASSERT_TRUE(WaitFor([&] { return pool.Log().find("SIGUSR1 from process") != std::string::npos; }))
       << "no line in the reopened log; the old one:\n" << ReadFile(own + ".1");
   ASSERT_TRUE(Pinged(pool)) << pool.Log();
+  // A request's line is written once its answer has gone out.
+  EXPECT_TRUE(WaitFor([&] { return !ReadFile(logs.PathOf("access.log")).empty(); })) << "no line after the rotation";
   const std::regex line(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z nemvoweb: access client=192\.0\.2\.7 method=GET path=/ping status=200 login=- duration=\d+\.\d{3}\n$)");
   // Each request's line in the file that was in place when it was answered.
   EXPECT_TRUE(std::regex_match(ReadFile(logs.PathOf("access.log.1")), line)) << ReadFile(logs.PathOf("access.log.1"));
