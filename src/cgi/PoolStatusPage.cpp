@@ -8,6 +8,7 @@
 #include <variant>
 #include <vector>
 
+#include "base/UTCTime.h"
 #include "cgi/HTTPFields.h"
 
 namespace nemvo {
@@ -262,15 +263,6 @@ std::string BoundText(double bound) {
   return std::string(buffer, result.ptr);
 }
 
-std::string UTCTime(int64_t secondsSinceEpoch) {
-  const time_t when = time_t(secondsSinceEpoch);
-  tm parts{};
-  char buffer[64];
-  if (!gmtime_r(&when, &parts) || !std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &parts))
-    return std::to_string(secondsSinceEpoch);
-  return buffer;
-}
-
 // Cumulative counts per bucket, +Inf last, as histograms are read.
 std::vector<uint64_t> CumulativeAnswers(const TPoolSnapshot& snapshot) {
   std::vector<uint64_t> cumulative;
@@ -347,7 +339,7 @@ void AppendTextLine(std::string& out, std::string_view key, const TValue& value)
       if (std::isfinite(v.value)) AppendSeconds(out, v.value);
       else out += "unknown";
     }
-    void operator()(TEpochTime v) { out += UTCTime(v.seconds); }
+    void operator()(TEpochTime v) { out += UTCTimeText(v.seconds); }
     void operator()(std::string_view v) { AppendTextSafe(out, v); }
   } write{out};
   std::visit(write, value);

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "base/LogField.h"
+#include "base/UTCTime.h"
 #include "cgi/PoolStatusPage.h"
 #include "cgi/RequestSource.h"
 #include "platform/ListenQueue.h"
@@ -19,15 +20,10 @@ namespace {
 
 constexpr size_t kPathLimit = 256, kClientLimit = 64, kMethodLimit = 16;
 
-std::string UTCTime() {
+std::string UTCTimeNow() {
   timespec now;
   clock_gettime(CLOCK_REALTIME, &now);
-  tm parts;
-  gmtime_r(&now.tv_sec, &parts);
-  char text[32];
-  const size_t length = strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &parts);
-  std::snprintf(text + length, sizeof text - length, ".%03dZ", int(now.tv_nsec / 1000000) % 1000);
-  return text;
+  return UTCTimeText(now.tv_sec, int(now.tv_nsec / 1000000));
 }
 
 int AnswerBucket(std::chrono::nanoseconds time) {
@@ -121,7 +117,7 @@ void TWorkerReporter::RequestEnded(int status) {
   if (!fAccessLog.IsOpen()) return;
   char duration[32];
   std::snprintf(duration, sizeof duration, "%.3f", double(took) / 1e9);
-  std::string line = UTCTime() + " nemvoweb: access client=" + LogFieldOrDash(fClient, kClientLimit) +
+  std::string line = UTCTimeNow() + " nemvoweb: access client=" + LogFieldOrDash(fClient, kClientLimit) +
                      " method=" + LogFieldOrDash(fMethod, kMethodLimit) + " path=" + LogFieldOrDash(fPath, kPathLimit) +
                      " status=" + std::to_string(status) + " login=" +
                      (fLoginOutcome >= 0 ? TPoolSnapshot::kLoginOutcomes[size_t(fLoginOutcome)] : "-") +

@@ -103,7 +103,6 @@ bool WantsFastCGIPool(const std::vector<std::string>& args, bool underCGI) {
 
 std::optional<FastCGIPoolOptions> ParseFastCGIPoolOptions(const std::vector<std::string>& args, std::string& error) {
   FastCGIPoolOptions options;
-  bool haveAddress = false, haveWorkers = false;
   for (size_t i = 0; i < args.size(); ++i) {
     std::string name = args[i], value;
     bool inlineValue = false;
@@ -137,15 +136,14 @@ std::optional<FastCGIPoolOptions> ParseFastCGIPoolOptions(const std::vector<std:
       error = name + (name == "--fastcgi" ? " " : ": ") + why;
       return std::nullopt;
     }
-    haveAddress = haveAddress || name == "--fastcgi";
-    haveWorkers = haveWorkers || name == "--workers";
   }
-  if (!haveAddress) {
+  // A given address is never empty, a given --workers never 0.
+  if (options.address.empty()) {
     error = "--fastcgi ADDRESS is missing";
     return std::nullopt;
   }
   const bool onDemand = options.workersMin > 0 || options.workersMax > 0;
-  if (onDemand && haveWorkers) {
+  if (onDemand && options.workers > 0) {
     error = "--workers (a static pool) goes with neither --workers-min nor --workers-max";
     return std::nullopt;
   }
