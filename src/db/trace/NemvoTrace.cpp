@@ -11,6 +11,7 @@
 #include <string>
 
 #include "base/Exception.h"
+#include "db/TraceDisplay.h"
 #include "db/TraceReader.h"
 
 namespace {
@@ -56,20 +57,17 @@ std::string TimeStampText(double days) {
   return text;
 }
 
-// Line breaks as the terminal expects them; bytes above 127 as UTF-8 unless raw.
-std::string Printable(const std::string& text, bool raw) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(text[i]);
-    if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    if (c < 128 || raw) {
-      out += static_cast<char>(c);
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
+// A line after a message that did not arrive whole.
+const char* EndNote(nemvo::TTraceMessage::End end) {
+  switch (end) {
+    case nemvo::TTraceMessage::End::kCut:
+      return "[message cut: longer than 64 KiB]\n";
+    case nemvo::TTraceMessage::End::kUnfinished:
+      return "[message unfinished: its writer stopped before its end]\n";
+    case nemvo::TTraceMessage::End::kWhole:
+      break;
   }
-  return out;
+  return "";
 }
 
 }  // namespace
@@ -114,15 +112,15 @@ int main(int argc, char** argv) {
       // Short waits, so that a signal ends the loop promptly.
       auto message = reader.ReadMessage(nemvo::TTraceChannel::Clock::now() + std::chrono::milliseconds(100));
       if (!message) continue;
-      std::string text = Printable(message->text, raw);
+      std::string text = nemvo::DisplayTraceText(message->text, raw);
       while (!text.empty() && text.front() == '\n') text.erase(0, 1);
-      if (std::printf("%s %s:\n%s\n", TimeStampText(message->timeStamp).c_str(),
-                      nemvo::TraceFlagName(message->flag), text.c_str()) < 0 ||
+      if (std::printf("%s %s:\n%s\n%s", TimeStampText(message->timeStamp).c_str(),
+                      nemvo::TraceFlagName(message->flag), text.c_str(), EndNote(message->end)) < 0 ||
           std::fflush(stdout) != 0)
         break;  // nobody reads our output any more
     }
   } catch (const nemvo::Exception& e) {
-    std::fprintf(stderr, "nemvo-trace: %s\n", Printable(e.Message(), raw).c_str());
+    std::fprintf(stderr, "nemvo-trace: %s\n", nemvo::DisplayTraceText(e.Message(), raw).c_str());
     return 1;
   }
   return 0;
