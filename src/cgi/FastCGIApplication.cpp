@@ -59,7 +59,7 @@ void TFastCGIApplication::Run() {
   // The answers go through the connections: standard output is not needed,
   // but a connection the web server drops must not end the process.
   platform::PrepareStandardStreams();
-  TFastCGIListener listener(fListenSocket);
+  TFastCGIListener listener(fListenSocket, fPeerFilter);
   if (!listener.Prepare()) throw EOSError::FromLastError(errno);
   platform::ReadinessSet waits;
   if (!waits.Add(fTerminationChannel)) throw EOSError::FromLastError(errno);

@@ -10,6 +10,7 @@
 
 #include "cgi/CGIApplication.h"
 #include "cgi/FastCGILimits.h"
+#include "cgi/FastCGIListener.h"
 
 namespace nemvo {
 
@@ -49,6 +50,8 @@ class TFastCGIApplication : public TCGIApplication {
   // it does not play) is reported through RequestRefused alone; every other
   // through RequestBegun and then RequestEnded.
   void SetHooks(IWorkerHooks* hooks) { fHooks = hooks; }
+  // The peers served (--allow-remote; FastCGIListener.h); default: all.
+  void SetPeerFilter(const TFastCGIPeerFilter& filter) { fPeerFilter = filter; }
 
  private:
   // The request in hand on `connection`, answered.
@@ -61,6 +64,7 @@ class TFastCGIApplication : public TCGIApplication {
   int64_t fServed = 0;
   bool fOwnErrorLog = false;
   IWorkerHooks* fHooks = nullptr;
+  TFastCGIPeerFilter fPeerFilter;
 };
 
 }  // namespace nemvo

@@ -80,6 +80,11 @@ const std::map<std::string, Setter>& Setters() {
       {"--ping-path", ServedPath(&FastCGIPoolOptions::pingPath)},
       {"--access-log", Text([](auto& o, const std::string& v) { o.accessLog = v; })},
       {"--log", Text([](auto& o, const std::string& v) { o.logFile = v; })},
+      {"--allow-remote", [](FastCGIPoolOptions& o, const std::string& v, std::string& error) {
+         std::optional<platform::TPeerAllowList> list = platform::TPeerAllowList::Parse(v, error);
+         if (list) o.allowRemote = std::move(*list);
+         return list.has_value();
+       }},
       {"--socket-owner", Text([](auto& o, const std::string& v) { o.socketOwner = v; })},
       {"--socket-group", Text([](auto& o, const std::string& v) { o.socketGroup = v; })},
       {"--socket-mode", [](FastCGIPoolOptions& o, const std::string& v, std::string& error) {
@@ -111,13 +116,11 @@ std::optional<FastCGIPoolOptions> ParseFastCGIPoolOptions(const std::vector<std:
       name.resize(eq);
       inlineValue = true;
     }
-    if (name == "--allow-remote") {
-      if (inlineValue) {
-        error = "--allow-remote takes no value";
-        return std::nullopt;
-      }
-      options.allowRemote = true;
-      continue;
+    // Once a bare flag: given so, or followed by the next option, it
+    // would take whatever came next as its list.
+    if (name == "--allow-remote" && !inlineValue && (i + 1 >= args.size() || args[i + 1].starts_with("--"))) {
+      error = "--allow-remote needs the list of peers to serve, ADDR[/PREFIX],... (the web servers' addresses)";
+      return std::nullopt;
     }
     const auto setter = Setters().find(name);
     if (setter == Setters().end()) {
@@ -161,6 +164,10 @@ std::optional<FastCGIPoolOptions> ParseFastCGIPoolOptions(const std::vector<std:
     return std::nullopt;
   }
   const bool unixSocket = options.address.starts_with("unix:");
+  if (unixSocket && !options.allowRemote.Empty()) {
+    error = "--allow-remote is for a HOST:PORT address (a unix socket's peers have no address)";
+    return std::nullopt;
+  }
   if (!unixSocket && (!options.socketOwner.empty() || !options.socketGroup.empty() || options.socketMode != 0660)) {
     error = "--socket-owner, --socket-group and --socket-mode are for a unix: address";
     return std::nullopt;
@@ -174,7 +181,7 @@ std::string FastCGIUsage() {
          "                [--max-requests M] [--shutdown-timeout SECONDS] [--io-timeout SECONDS]\n"
          "                [--request-timeout SECONDS] [--slow-log-threshold SECONDS]\n"
          "                [--status-path PATH] [--ping-path PATH] [--access-log FILE|-] [--log FILE]\n"
-         "                [--login-log server|stderr] [--backlog N] [--allow-remote]\n"
+         "                [--login-log server|stderr] [--backlog N] [--allow-remote ADDR[/PREFIX],...]\n"
          "                [--socket-owner USER] [--socket-group GROUP] [--socket-mode MODE]\n"
          "       (without arguments: a CGI program, or a FastCGI server when standard input is a\n"
          "       listening socket)\n";

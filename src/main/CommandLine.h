@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/PeerAllowList.h"
+
 namespace nemvo {
 
 struct FastCGIPoolOptions {
@@ -14,7 +16,9 @@ struct FastCGIPoolOptions {
   std::string address;       // "unix:PATH", "HOST:PORT" or "stdin"
   int workers = 0;           // 0: as many as the machine has processors
   int64_t maxRequests = 0;   // per worker before it is replaced; 0: no limit
-  bool allowRemote = false;  // a TCP address off the loopback interface
+  // The only peers served (--allow-remote ADDR[/PREFIX],...), on any TCP
+  // address; empty: a loopback address only, its peers all served.
+  platform::TPeerAllowList allowRemote = {};
   int shutdownSeconds = 30;  // for the requests in flight when asked to end
   // How long a worker waits for the web server to send or to read before it
   // gives the connection up; 0: no bound.

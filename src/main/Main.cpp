@@ -30,6 +30,7 @@
 #include "platform/ModularPower.h"
 #include "platform/PoolBoard.h"
 #include "platform/ProcessInfo.h"
+#include "platform/RefusedPeerLog.h"
 #include "platform/StandardStreams.h"
 #include "platform/TerminationRequests.h"
 #include "platform/WorkerPool.h"
@@ -74,6 +75,7 @@ struct PoolReport {
   platform::TPoolBoard* board = nullptr;
   int place = 0;
   TWorkerReportSettings settings;
+  TFastCGIPeerFilter peers;
 };
 
 // Serves FastCGI requests on `listenSocket` until asked to end (or after
@@ -90,6 +92,7 @@ int ServeFastCGI(int listenSocket, int64_t maxRequests, const TFastCGILimits& li
     if (channel < 0) throw EOSError::FromLastError(errno);
     auto application = std::make_unique<TFastCGIApplication>(listenSocket, channel, maxRequests, limits);
     application->SetOwnErrorLog(ownLoginLog);
+    if (report) application->SetPeerFilter(report->peers);
     if (report && report->board) {
       reporter = std::make_unique<TWorkerReporter>(*report->board, report->place, report->settings);
       application->SetHooks(reporter.get());
@@ -123,7 +126,7 @@ int RunPool(const std::vector<std::string>& args) {
     platform::LogLine(name, "cannot open the log: " + error);
     return 1;
   }
-  const platform::ListenOptions listen{.allowRemote = options->allowRemote,
+  const platform::ListenOptions listen{.allowRemote = !options->allowRemote.Empty(),
                                        .backlog = options->backlog,
                                        .owner = options->socketOwner,
                                        .group = options->socketGroup,
@@ -143,7 +146,8 @@ int RunPool(const std::vector<std::string>& args) {
                           : std::to_string(workers) + (workers == 1 ? " worker" : " workers")) +
                 (options->maxRequests > 0
                      ? ", each replaced after " + std::to_string(options->maxRequests) + " requests"
-                     : ""));
+                     : "") +
+                (options->allowRemote.Empty() ? "" : ", serving only " + options->allowRemote.Text()));
   // Room for a reload's new workers next to the old ones finishing.
   platform::TPoolBoard board(2 * maxWorkers);
   const platform::WorkerPoolOptions poolOptions{
@@ -158,8 +162,11 @@ int RunPool(const std::vector<std::string>& args) {
       .board = &board,
       .listenSocket = socket.fd,
       .phaseName = [](uint8_t phase) { return std::string(RequestPhaseName(phase)); }};
+  // Shared by the workers, so made before they are.
+  platform::TRefusedPeerLog refusals;
   PoolReport report;
   report.board = &board;
+  if (!options->allowRemote.Empty()) report.peers = {.allowed = &options->allowRemote, .refusals = &refusals};
   report.settings = {.statusPath = options->statusPath,
                      .pingPath = options->pingPath,
                      .accessLog = options->accessLog,

@@ -19,6 +19,7 @@ namespace nemvo::platform {
 namespace {
 
 constexpr std::string_view kUnixPrefix = "unix:";
+constexpr std::string_view kNoAddresses = "--allow-remote names the addresses of TCP peers";
 
 std::string ErrorText(const std::string& what, int error) { return what + ": " + std::strerror(error); }
 
@@ -143,6 +144,13 @@ bool IsLoopback(const sockaddr* address) {
   return false;
 }
 
+bool IsTCP(int fd) {
+  sockaddr_storage address;
+  socklen_t length = sizeof address;
+  return getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0 &&
+         (address.ss_family == AF_INET || address.ss_family == AF_INET6);
+}
+
 int OpenTCP(const std::string& address, bool allowRemote, int backlog, std::string& error) {
   const size_t colon = address.rfind(':');
   if (colon == std::string::npos || colon + 1 == address.size()) {
@@ -169,7 +177,9 @@ int OpenTCP(const std::string& address, bool allowRemote, int backlog, std::stri
   error.clear();
   for (addrinfo* a = found; a && fd < 0; a = a->ai_next) {
     if (!allowRemote && !IsLoopback(a->ai_addr)) {
-      error = address + ": not a loopback address (FastCGI has no authentication; --allow-remote to listen there)";
+      error = address +
+              ": not a loopback address (FastCGI has no authentication: --allow-remote ADDR[/PREFIX],... names the "
+              "web servers to serve there)";
       continue;
     }
     fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
@@ -209,13 +219,22 @@ ListeningSocket OpenListeningSocket(const std::string& address, const ListenOpti
     // service manager's socket unit): take it as it is, and leave its file
     // to its owner.
     ListeningSocket result;
-    if (IsListeningSocket(STDIN_FILENO))
-      result.fd = STDIN_FILENO;
-    else
+    if (!IsListeningSocket(STDIN_FILENO))
       error = "standard input is not a listening socket";
+    else if (options.allowRemote && !IsTCP(STDIN_FILENO))
+      error = std::string(kNoAddresses) + "; the socket handed over as standard input is not a TCP one";
+    else
+      result.fd = STDIN_FILENO;
     return result;
   }
-  if (address.starts_with(kUnixPrefix)) return OpenUnix(address.substr(kUnixPrefix.size()), options, error);
+  if (address.starts_with(kUnixPrefix)) {
+    if (options.allowRemote) {
+      error = std::string(kNoAddresses) + "; a unix socket's peers have none (--socket-owner, --socket-group and "
+              "--socket-mode say who may connect)";
+      return {};
+    }
+    return OpenUnix(address.substr(kUnixPrefix.size()), options, error);
+  }
   ListeningSocket result;
   result.fd = OpenTCP(address, options.allowRemote, options.backlog, error);
   return result;

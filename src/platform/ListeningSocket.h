@@ -18,8 +18,11 @@ inline constexpr const char* kInheritedAddress = "stdin";
 // there by a server that has gone is replaced, a live server's socket or any
 // other file is not) or "HOST:PORT" ("[V6]:PORT" for an IPv6 address), which
 // must be a loopback address unless `allowRemote`: FastCGI carries no
-// authentication. The descriptor is close-on-exec; -1 with a message in
-// `error` when the socket cannot be had.
+// authentication. `allowRemote` says that the peers will be checked against
+// a list of addresses (--allow-remote), so the socket must be a TCP one: a
+// unix socket, whose peers have no address, is refused then, the one handed
+// over as standard input too. The descriptor is close-on-exec; -1 with a
+// message in `error` when the socket cannot be had.
 struct ListeningSocket {
   int fd = -1;
   // For a unix socket: its file, as created.
@@ -34,7 +37,7 @@ ListeningSocket OpenListeningSocket(const std::string& address, bool allowRemote
 // 0600 and gets its owner, group and mode before anyone may connect.
 struct ListenOptions {
   static constexpr int kDefaultBacklog = 511;
-  bool allowRemote = false;
+  bool allowRemote = false;  // the peers are checked against a list
   int backlog = kDefaultBacklog;  // the kernel caps it at net.core.somaxconn
   std::string owner = {};         // names or numbers; empty: the process's
   std::string group = {};

@@ -36,15 +36,30 @@ TEST(CommandLine, PoolOptions) {
     Args args;
     std::string error;  // empty: accepted
     FastCGIPoolOptions expected = {};
+    std::string allowed = {};  // the --allow-remote list as it reads back
   };
   const Line lines[] = {
       {{"--fastcgi", "unix:/run/n.sock"}, "", {.address = "unix:/run/n.sock"}},
       {{"--fastcgi", "127.0.0.1:9000", "--workers", "4", "--max-requests", "1000"},
        "",
        {.address = "127.0.0.1:9000", .workers = 4, .maxRequests = 1000}},
-      {{"--fastcgi=127.0.0.1:9000", "--workers=1", "--shutdown-timeout=0", "--allow-remote"},
+      {{"--fastcgi=0.0.0.0:9000", "--workers=1", "--shutdown-timeout=0", "--allow-remote", "192.0.2.0/24,2001:db8::1"},
        "",
-       {.address = "127.0.0.1:9000", .workers = 1, .allowRemote = true, .shutdownSeconds = 0}},
+       {.address = "0.0.0.0:9000", .workers = 1, .shutdownSeconds = 0},
+       "192.0.2.0/24,2001:db8::1"},
+      {{"--fastcgi", "[::]:9000", "--allow-remote=::ffff:192.0.2.9"}, "", {.address = "[::]:9000"}, "192.0.2.9"},
+      {{"--fastcgi", "stdin", "--allow-remote", "127.0.0.1"}, "", {.address = "stdin"}, "127.0.0.1"},
+      {{"--fastcgi", "0.0.0.0:9000", "--allow-remote"},
+       "--allow-remote needs the list of peers to serve, ADDR[/PREFIX],... (the web servers' addresses)"},
+      {{"--fastcgi", "0.0.0.0:9000", "--allow-remote", "--workers", "2"},
+       "--allow-remote needs the list of peers to serve, ADDR[/PREFIX],... (the web servers' addresses)"},
+      {{"--fastcgi", "0.0.0.0:9000", "--allow-remote="},
+       "--allow-remote: needs a list of the peers to serve, ADDR[/PREFIX],..."},
+      {{"--fastcgi", "0.0.0.0:9000", "--allow-remote", "192.0.2.1/33"}, "--allow-remote: 192.0.2.1/33: the prefix is beyond 32"},
+      {{"--fastcgi", "0.0.0.0:9000", "--allow-remote", "web1.example"},
+       "--allow-remote: web1.example is not an IPv4 or IPv6 address (ADDR[/PREFIX], numeric)"},
+      {{"--fastcgi", "unix:/s", "--allow-remote", "192.0.2.1"},
+       "--allow-remote is for a HOST:PORT address (a unix socket's peers have no address)"},
       {{"--fastcgi", "unix:/a", "--fastcgi", "unix:/b"}, "", {.address = "unix:/b"}},
       {{"--fastcgi", "unix:/s", "--io-timeout", "0"}, "", {.address = "unix:/s", .ioTimeoutSeconds = 0}},
       {{"--fastcgi", "unix:/s", "--io-timeout=86400"}, "", {.address = "unix:/s", .ioTimeoutSeconds = 86400}},
@@ -60,7 +75,8 @@ TEST(CommandLine, PoolOptions) {
       {{"--fastcgi", "unix:/s", "--max-requests", "-1"}, "--max-requests: -1 is not a number from 0 to 9223372036854775807"},
       {{"--fastcgi", "unix:/s", "--max-requests="}, "--max-requests: no number is not a number from 0 to 9223372036854775807"},
       {{"--fastcgi", "unix:/s", "--workers"}, "--workers needs a value"},
-      {{"--fastcgi", "unix:/s", "--allow-remote=yes"}, "--allow-remote takes no value"},
+      {{"--fastcgi", "unix:/s", "--allow-remote=yes"},
+       "--allow-remote: yes is not an IPv4 or IPv6 address (ADDR[/PREFIX], numeric)"},
       {{"--fastcgi", "unix:/s", "--login-log", "stderr"}, "", {.address = "unix:/s", .ownLoginLog = true}},
       {{"--fastcgi", "unix:/s", "--login-log=server"}, "", {.address = "unix:/s"}},
       {{"--fastcgi", "unix:/s", "--login-log", "journal"}, "--login-log: journal is neither server nor stderr"},
@@ -110,7 +126,7 @@ TEST(CommandLine, PoolOptions) {
     EXPECT_EQ(options->address, line.expected.address) << joined;
     EXPECT_EQ(options->workers, line.expected.workers) << joined;
     EXPECT_EQ(options->maxRequests, line.expected.maxRequests) << joined;
-    EXPECT_EQ(options->allowRemote, line.expected.allowRemote) << joined;
+    EXPECT_EQ(options->allowRemote.Text(), line.allowed) << joined;
     EXPECT_EQ(options->shutdownSeconds, line.expected.shutdownSeconds) << joined;
     EXPECT_EQ(options->ioTimeoutSeconds, line.expected.ioTimeoutSeconds) << joined;
     EXPECT_EQ(options->ownLoginLog, line.expected.ownLoginLog) << joined;

@@ -1,5 +1,6 @@
 // Sockets a FastCGI pool listens on: a unix socket's file gets the mode and
-// group asked for, and the listen queue the length asked for.
+// group asked for, and the listen queue the length asked for; a socket whose
+// peers are to be checked against --allow-remote's list must be a TCP one.
 #include "platform/ListeningSocket.h"
 
 #include <gtest/gtest.h>
@@ -54,6 +55,49 @@ TEST(OpenListeningSocket, ModeGroupAndBacklogAsAsked) {
   socklen_t length = sizeof info;
   ASSERT_EQ(getsockopt(tcp.fd, IPPROTO_TCP, TCP_INFO, &info, &length), 0);
   EXPECT_EQ(info.tcpi_sacked, 7u);
+  CloseListeningSocket(tcp);
+}
+
+// Standard input replaced by `fd` for as long as it lives.
+class StandardInputAs {
+ public:
+  explicit StandardInputAs(int fd) : fSaved(dup(STDIN_FILENO)) { dup2(fd, STDIN_FILENO); }
+  ~StandardInputAs() {
+    dup2(fSaved, STDIN_FILENO);
+    close(fSaved);
+  }
+  StandardInputAs(const StandardInputAs&) = delete;
+  StandardInputAs& operator=(const StandardInputAs&) = delete;
+
+ private:
+  int fSaved;
+};
+
+TEST(OpenListeningSocket, PeersCheckedOnlyOnTCP) {
+  nemvo::testing::TempDirectory dir;
+  const ListenOptions checked{.allowRemote = true};
+  std::string error;
+  ListeningSocket unixSocket = OpenListeningSocket("unix:" + dir.PathOf("s.sock"), checked, error);
+  EXPECT_LT(unixSocket.fd, 0);
+  EXPECT_EQ(error.find("--allow-remote names the addresses of TCP peers"), 0u) << error;
+  EXPECT_NE(access(dir.PathOf("s.sock").c_str(), F_OK), 0) << "a refused socket left its file";
+
+  ListeningSocket local = OpenListeningSocket("unix:" + dir.PathOf("local.sock"), ListenOptions{}, error);
+  ASSERT_GE(local.fd, 0) << error;
+  ListeningSocket tcp = OpenListeningSocket("127.0.0.1:0", checked, error);
+  ASSERT_GE(tcp.fd, 0) << error;
+  {
+    StandardInputAs handed(local.fd);
+    error.clear();
+    EXPECT_LT(OpenListeningSocket(kInheritedAddress, checked, error).fd, 0);
+    EXPECT_NE(error.find("the socket handed over as standard input is not a TCP one"), std::string::npos) << error;
+  }
+  {
+    StandardInputAs handed(tcp.fd);
+    error.clear();
+    EXPECT_EQ(OpenListeningSocket(kInheritedAddress, checked, error).fd, STDIN_FILENO) << error;
+  }
+  CloseListeningSocket(local);
   CloseListeningSocket(tcp);
 }
 
