@@ -18,6 +18,7 @@
 #include "platform/LogFile.h"
 #include "platform/PoolBoard.h"
 #include "platform/ReadinessSet.h"
+#include "platform/ServiceNotifier.h"
 #include "platform/StandardStreams.h"
 
 namespace nemvo::platform {
@@ -32,6 +33,10 @@ constexpr auto kQuickDeath = std::chrono::milliseconds(1000);
 // How often the pool looks at its workers when it watches their requests or
 // their idleness.
 constexpr int kInspectMs = 100;
+// How often the pool tells a service manager how it stands (STATUS=), and
+// how often it looks whether its first workers are up (READY=1).
+constexpr int kStatusMs = 1000;
+constexpr int kReadyCheckMs = 20;
 
 // Signals whose default would end the pool, taken through the signal
 // channel instead; SIGCHLD for the workers' ends.
@@ -84,7 +89,7 @@ class Pool {
     sigprocmask(SIG_BLOCK, &set, nullptr);
     fSignals = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (fSignals < 0 || !fWaits.Add(fSignals)) {
-      Log(std::string("cannot watch signals: ") + std::strerror(errno));
+      Log(std::string("cannot watch signals: ") + std::strerror(errno), LogPriority::kError);
       return 1;
     }
     if (fOptions.board) {
@@ -97,15 +102,62 @@ class Pool {
       Wait();
       Inspect();
       StartDue();
+      Notify();
     }
+    fNotifier.Send("STOPPING=1\nSTATUS=" + StatusText() + ", ending");
     Stop();
     close(fSignals);
-    Log("ended");
+    Log("ended", LogPriority::kNotice);
     return 0;
   }
 
  private:
-  void Log(const std::string& text) const { LogLine(fOptions.name, text); }
+  void Log(const std::string& text, LogPriority priority = LogPriority::kInfo) const {
+    LogLine(fOptions.name, text, priority);
+  }
+
+  // "4 workers (1 busy), 1234 requests served".
+  std::string StatusText() const {
+    int busy = 0;
+    for (const auto& [pid, w] : fWorkers)
+      if (TWorkerPlace* place = PlaceOf(w); place && place->busy.load(std::memory_order_relaxed)) ++busy;
+    const TPoolTotals* totals = Totals();
+    const uint64_t served = totals ? totals->requests.load(std::memory_order_relaxed) : 0;
+    return std::to_string(fWorkers.size()) + (fWorkers.size() == 1 ? " worker (" : " workers (") +
+           std::to_string(busy) + " busy), " + std::to_string(served) + (served == 1 ? " request" : " requests") +
+           " served";
+  }
+
+  // Whether the workers the pool keeps have all come up (a worker puts its
+  // pid on its place once it can take connections).
+  bool WorkersUp() const {
+    if (!fOptions.board) return true;
+    int up = 0;
+    for (const auto& [pid, w] : fWorkers)
+      if (w.asked == Asked::No && PlaceOf(w)->pid.load(std::memory_order_relaxed) == pid) ++up;
+    return up >= fOptions.minWorkers;
+  }
+
+  // READY=1 once the first workers are up, then how the pool stands, at
+  // most once every kStatusMs and only when it changed.
+  void Notify() {
+    if (!fNotifier.Active()) return;
+    const auto now = Clock::now();
+    if (!fReadySent) {
+      if (!WorkersUp()) return;
+      fReadySent = true;
+      fLastStatus = StatusText();
+      fLastStatusSent = now;
+      fNotifier.Send("READY=1\nSTATUS=" + fLastStatus);
+      return;
+    }
+    if (now - fLastStatusSent < std::chrono::milliseconds(kStatusMs)) return;
+    fLastStatusSent = now;
+    std::string status = StatusText();
+    if (status == fLastStatus) return;
+    fLastStatus = std::move(status);
+    fNotifier.Send("STATUS=" + fLastStatus);
+  }
   bool OnDemand() const { return fOptions.minWorkers < fOptions.maxWorkers; }
   TPoolTotals* Totals() const { return fOptions.board ? &fOptions.board->Totals() : nullptr; }
   TWorkerPlace* PlaceOf(const Worker& w) const { return fOptions.board ? &fOptions.board->Place(w.place) : nullptr; }
@@ -133,7 +185,7 @@ class Pool {
     if (fOptions.board) TPoolBoard::Clear(fOptions.board->Place(place));
     const pid_t pid = fork();
     if (pid < 0) {
-      Log(std::string("cannot start a worker: ") + std::strerror(errno));
+      Log(std::string("cannot start a worker: ") + std::strerror(errno), LogPriority::kError);
       fRestarts.push_back(Clock::now() + kQuickDeath);
       return;
     }
@@ -200,6 +252,8 @@ class Pool {
   void Wait() {
     auto until = NextRestart();
     if (Watching()) until = std::min(until, Clock::now() + std::chrono::milliseconds(kInspectMs));
+    if (fNotifier.Active())
+      until = std::min(until, Clock::now() + std::chrono::milliseconds(fReadySent ? kStatusMs : kReadyCheckMs));
     int timeout = -1;
     if (until != Clock::time_point::max()) {
       auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
@@ -227,22 +281,24 @@ class Pool {
         case SIGTERM:
         case SIGINT:
         case SIGQUIT:
-          Log(SignalName(signal) + from + ": ending");
+          Log(SignalName(signal) + from + ": ending", LogPriority::kNotice);
           fStopping = true;
           break;
         case SIGHUP:
         case SIGUSR2:
           // The line goes to the log as reopened.
           ReopenLogs();
-          Log(SignalName(signal) + from + ": reloading (logs reopened, workers replaced)");
+          Log(SignalName(signal) + from + ": reloading (logs reopened, workers replaced)", LogPriority::kNotice);
+          fNotifier.Send("RELOADING=1\nSTATUS=reloading");
+          fReadySent = false;  // READY=1 again once the new workers are up
           Reload();
           break;
         case SIGUSR1:
           ReopenLogs();
-          Log(SignalName(signal) + from + ": logs reopened");
+          Log(SignalName(signal) + from + ": logs reopened", LogPriority::kNotice);
           break;
         default:
-          Log(SignalName(signal) + from + ": ignored");
+          Log(SignalName(signal) + from + ": ignored", LogPriority::kNotice);
       }
     }
   }
@@ -250,7 +306,7 @@ class Pool {
   void ReopenLogs() {
     if (!fOptions.logPath.empty()) {
       std::string error;
-      if (!PointStandardErrorAt(fOptions.logPath, error)) Log("cannot reopen the log: " + error);
+      if (!PointStandardErrorAt(fOptions.logPath, error)) Log("cannot reopen the log: " + error, LogPriority::kError);
     }
     // The workers reopen theirs at their next request.
     if (auto* totals = Totals()) totals->logGeneration.fetch_add(1, std::memory_order_relaxed);
@@ -288,12 +344,14 @@ class Pool {
           w.slowLogged = sequence;
           Totals()->slowRequests.fetch_add(1, std::memory_order_relaxed);
           Log("slow request: worker " + std::to_string(pid) + " path=" + (path.empty() ? "-" : path) + " phase=" + phase +
-              " running=" + Seconds(ran));
+              " running=" + Seconds(ran),
+              LogPriority::kWarning);
         }
         if (fOptions.requestTimeout.count() > 0 && ran >= fOptions.requestTimeout.count() * 1000000 &&
             w.asked != Asked::TimedOut) {
           Log("worker " + std::to_string(pid) + " held path=" + (path.empty() ? "-" : path) + " phase=" + phase + " for " +
-              Seconds(ran) + ", past the request time-out: ended");
+              Seconds(ran) + ", past the request time-out: ended",
+              LogPriority::kWarning);
           if (w.asked == Asked::No) --serving;
           w.asked = Asked::TimedOut;
           Totals()->requestsTimedOut.fetch_add(1, std::memory_order_relaxed);
@@ -315,7 +373,8 @@ class Pool {
 
   void Stop() {
     Log("asked to end: " + std::to_string(fWorkers.size()) +
-        (fWorkers.size() == 1 ? " worker finishes its" : " workers finish their") + " requests");
+            (fWorkers.size() == 1 ? " worker finishes its" : " workers finish their") + " requests",
+        LogPriority::kNotice);
     for (auto& [pid, w] : fWorkers) {
       if (w.asked == Asked::No) w.asked = Asked::Stop;
       kill(pid, SIGTERM);
@@ -328,7 +387,7 @@ class Pool {
       Reap();
     }
     for (const auto& [pid, w] : fWorkers) {
-      Log("worker " + std::to_string(pid) + " still busy after the shutdown time: killed");
+      Log("worker " + std::to_string(pid) + " still busy after the shutdown time: killed", LogPriority::kWarning);
       kill(pid, SIGKILL);
     }
     while (!fWorkers.empty()) {
@@ -381,10 +440,11 @@ class Pool {
       if (auto* totals = Totals()) totals->workersReplaced.fetch_add(1, std::memory_order_relaxed);
       if (lived < kQuickDeath) {
         Log(who + ExitText(status) + " right after its start: replaced in " + std::to_string(kQuickDeath.count()) +
-            " ms");
+                " ms",
+            LogPriority::kError);
         fRestarts.push_back(Clock::now() + kQuickDeath);
       } else {
-        Log(who + ExitText(status) + (needed ? ": replaced" : ""));
+        Log(who + ExitText(status) + (needed ? ": replaced" : ""), LogPriority::kWarning);
         if (needed) fRestarts.push_back(Clock::now());
       }
     }
@@ -399,14 +459,13 @@ class Pool {
   std::map<pid_t, Worker> fWorkers;
   std::vector<pid_t> fOwners;                // by board place: the worker there, 0 when free
   std::vector<Clock::time_point> fRestarts;  // workers to start, by when
+  TServiceNotifier fNotifier;
+  bool fReadySent = false;
+  std::string fLastStatus;
+  Clock::time_point fLastStatusSent{};
 };
 
 }  // namespace
-
-void LogLine(const std::string& name, const std::string& text) {
-  // One write: the pool's lines and its workers' never mix.
-  WriteStandardError(name + "[" + std::to_string(getpid()) + "]: " + text + "\n");
-}
 
 int RunWorkerPool(const WorkerPoolOptions& options, const std::function<int(int place)>& worker) {
   return Pool(options, worker).Run();

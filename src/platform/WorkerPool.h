@@ -23,6 +23,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/LogLine.h"
+
 namespace nemvo::platform {
 
 class TPoolBoard;
@@ -61,8 +63,5 @@ struct WorkerPoolOptions {
 // Call it before anything starts a thread or loads a library that holds state
 // across fork. Returns the supervising process's exit status.
 int RunWorkerPool(const WorkerPoolOptions& options, const std::function<int(int place)>& worker);
-
-// One line on standard error: "<name>[<pid>]: <text>".
-void LogLine(const std::string& name, const std::string& text);
 
 }  // namespace nemvo::platform
