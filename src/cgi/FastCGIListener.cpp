@@ -13,7 +13,7 @@
 #include "platform/ListeningSocket.h"
 #include "platform/PeerAllowList.h"
 #include "platform/RefusedPeerLog.h"
-#include "platform/WorkerPool.h"
+#include "platform/LogLine.h"
 
 namespace nemvo {
 
@@ -29,9 +29,9 @@ void LogRefusal(const std::optional<platform::TPeerAllowList::Address>& address,
                      (address ? platform::PeerAddressText(*address) : std::string("a peer without an address")) +
                      " (not in --allow-remote)";
   if (verdict.unlogged > 0)
-    line += "; " + std::to_string(verdict.unlogged) + " more refused before went unlogged (over " +
+    line += "; " + std::to_string(verdict.unlogged) + " earlier refusals were not logged (over " +
             std::to_string(platform::TRefusedPeerLog::kLinesPerMinute) + " lines a minute)";
-  platform::LogLine("nemvoweb", line);
+  platform::LogLine("nemvoweb", line, platform::LogPriority::kWarning);
 }
 
 }  // namespace
