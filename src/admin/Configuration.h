@@ -64,6 +64,18 @@ inline constexpr const char* LoginStateFileKey = "LoginStateFile";
 // log (admin/LoginLog.h); anything else leaves it on.
 inline constexpr const char* LoginLogKey = "LoginLog";
 
+// The SQL trace channel (db/TraceAccess.h), read on every request before
+// the login: "0" switches tracing off (no channel object is then made);
+// SQLTraceGroup names the group whose members alone may read and write the
+// channel (its objects then 0660, of that group). An empty SQLTraceGroup
+// opens it to every account; without the key the build's default holds
+// (NEMVO_TRACE_GROUP, none unless the build named one).
+inline constexpr const char* SQLTraceKey = "SQLTrace";
+inline constexpr const char* SQLTraceGroupKey = "SQLTraceGroup";
+// What ReadString gives for a key that is not there (a value never has a
+// line break).
+inline constexpr const char* AbsentValue = "\n";
+
 // The support database when the file names none: the LAN database server
 // chosen at build time, and the database's path on that server.
 inline std::string DefaultDBSuporte() { return std::string(build::DBServer) + ":D:\\Nemvo\\Dados\\NEMVOSUPORTE.FDB"; }

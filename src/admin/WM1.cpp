@@ -15,6 +15,7 @@
 #include "cgi/WebResponse.h"
 #include "db/IBDatabase.h"
 #include "db/IBErrors.h"
+#include "db/IBSQLMonitorHook.h"
 #include "templates/PageProducer.h"
 
 namespace nemvo {
@@ -69,6 +70,14 @@ std::string ParamLine(std::string_view prefix, std::string_view value) {
   line.reserve(prefix.size() + value.size());
   line.append(prefix).append(value);
   return line;
+}
+
+// The trace channel's access as the file gives it, before anything can be
+// traced.
+void ApplyTraceSetting(TIniFile& config) {
+  std::string group = config.ReadString(ConfigSection, SQLTraceGroupKey, AbsentValue);
+  SetTraceAccess(TraceAccessFrom(config.ReadString(ConfigSection, SQLTraceKey, ""),
+                                 group == AbsentValue ? std::nullopt : std::optional<std::string_view>(group)));
 }
 
 // The database's own refusal of the credentials, whatever its words.
@@ -139,6 +148,7 @@ void TWM1::WM1loginAction(TObject*, TWebRequest& request, TWebResponse& response
   std::unique_ptr<TLoginAttempt> attempt;
   try {
     config = std::make_unique<TIniFile>(ConfigFilePath);
+    ApplyTraceSetting(*config);
     attempt = std::make_unique<TLoginAttempt>(request, *config);
     TIBDatabase& db = Placed(DB1, "DB1");
     db.SetConnected(false);

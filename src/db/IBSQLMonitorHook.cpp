@@ -1,6 +1,9 @@
 #include "db/IBSQLMonitorHook.h"
 
+#include <unistd.h>
+
 #include <mutex>
+#include <optional>
 
 #include "db/IBErrors.h"
 #include "db/TraceChannel.h"
@@ -21,8 +24,17 @@ std::string ApplicationTitle() {
   return name;
 }
 
+// One line on standard error (the web server's error log, the pool's log),
+// written whole at once.
+void ReportOnStandardError(const std::string& text) {
+  const std::string line = platform::ExecutableFileName() + ": " + text + "\n";
+  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, line.data(), line.size());
+}
+
 class TIBSQLMonitorHook final : public IIBSQLMonitorHook {
  public:
+  explicit TIBSQLMonitorHook(const TTraceAccess& access) : fAccess(access) {}
+
   void TraceError(const std::string& text) override {
     if (Traces(TTraceFlag::tfError)) WriteSQLData("[Error] " + text, TTraceFlag::tfError);
   }
@@ -70,44 +82,44 @@ class TIBSQLMonitorHook final : public IIBSQLMonitorHook {
     if (writer) writer->Stop();
   }
 
+  // Where the channel's access changes; the writer's thread reopens it.
+  void SetAccess(const TTraceAccess& access) {
+    std::lock_guard guard(fLock);
+    if (access == fAccess) return;
+    fAccess = access;
+    if (fWriter) fWriter->SetAccess(access);
+  }
+
  private:
   bool Traces(TTraceFlag flag) const {
     std::lock_guard guard(fLock);
-    return fEnabled && fFlags.Contains(flag);
+    return fEnabled && fAccess.enabled && fFlags.Contains(flag);
   }
 
-  void WriteSQLData(const std::string& text, TTraceFlag flag) {
+  // On the caller's thread (a request's): no more than a queued copy. The
+  // writer's thread opens the channel, looks for readers and waits for them.
+  void WriteSQLData(std::string text, TTraceFlag flag) {
     std::lock_guard guard(fLock);
-    if (fShutDown || !fEnabled) return;
-    if (!fChannel) {
-      try {
-        fChannel = TTraceChannel::Open();
-      } catch (const EIBClientError&) {
-        // Tracing is optional: without a channel it stops for the rest of
-        // the process and the caller never notices.
-        fEnabled = false;
-        return;
-      }
-    }
-    // With no reader registered the message goes nowhere, and no writer
-    // thread is started for it.
-    if (fChannel->MonitorCount() == 0) return;
-    if (!fWriter) fWriter = std::make_unique<TWriterThread>(*fChannel);
-    fWriter->WriteSQLData("\r\n[Application: " + ApplicationTitle() + "]\r\n" + text, flag);
+    if (fShutDown || !fEnabled || !fAccess.enabled) return;
+    if (!fWriter)
+      fWriter = std::make_unique<TWriterThread>(TTraceChannel::DefaultName(), fAccess, ApplicationTitle(),
+                                                ReportOnStandardError);
+    fWriter->WriteSQLData(std::move(text), flag);
   }
 
   mutable std::mutex fLock;
   bool fEnabled = true;
   bool fShutDown = false;
   TTraceFlags fFlags = TTraceFlags::All();
-  std::unique_ptr<TTraceChannel> fChannel;
-  std::unique_ptr<TWriterThread> fWriter;  // declared after the channel it writes to
+  TTraceAccess fAccess;
+  std::unique_ptr<TWriterThread> fWriter;
 };
 
 // Owns the process's hook; at process exit it stops the writer thread.
 struct THookRegistry {
   std::mutex lock;
   std::shared_ptr<TIBSQLMonitorHook> hook;
+  std::optional<TTraceAccess> access;  // until set: the channel's default
   bool shutDown = false;
 
   ~THookRegistry() { Shutdown(); }
@@ -134,8 +146,22 @@ std::shared_ptr<IIBSQLMonitorHook> AcquireTraceHook() {
   THookRegistry& registry = Registry();
   std::lock_guard guard(registry.lock);
   if (registry.shutDown) return nullptr;
-  if (!registry.hook) registry.hook = std::make_shared<TIBSQLMonitorHook>();
+  if (!registry.hook)
+    registry.hook = std::make_shared<TIBSQLMonitorHook>(registry.access ? *registry.access
+                                                                        : TTraceChannel::DefaultAccess());
   return registry.hook;
+}
+
+void SetTraceAccess(const TTraceAccess& access) {
+  THookRegistry& registry = Registry();
+  std::shared_ptr<TIBSQLMonitorHook> hook;
+  {
+    std::lock_guard guard(registry.lock);
+    if (registry.access == access) return;
+    registry.access = access;
+    hook = registry.hook;
+  }
+  if (hook) hook->SetAccess(access);
 }
 
 void ShutdownTraceHook() { Registry().Shutdown(); }

@@ -1,11 +1,13 @@
 #pragma once
 // The process-wide SQL trace hook. Texts written to it reach the trace
 // readers (nemvo-trace) registered on the machine's shared trace channel; with
-// no reader registered they are dropped at once.
+// no reader registered they are dropped. The caller's thread only queues
+// them (TWriterThread): it never waits for the channel or its readers.
 #include <memory>
 #include <string>
 
 #include "db/IBConnection.h"
+#include "db/TraceAccess.h"
 #include "db/TraceFlags.h"
 
 namespace nemvo {
@@ -34,6 +36,13 @@ class IIBSQLMonitorHook {
 
 // The hook, created on first use; null once process shutdown has begun.
 std::shared_ptr<IIBSQLMonitorHook> AcquireTraceHook();
+
+// The access of the trace channel (TTraceAccess: on or off, and its group)
+// from now on, as the program's configuration gives it; cheap when nothing
+// changed, so that a program may call it on every request. Off closes the
+// channel, and with tracing off from the start no object of it is ever
+// made. Until it is called: TTraceChannel::DefaultAccess().
+void SetTraceAccess(const TTraceAccess& access);
 
 // Stops the hook's writer (delivering what readers take within about a
 // second) and refuses new hooks. Runs by itself at process exit; callable

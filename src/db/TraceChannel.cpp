@@ -1,8 +1,14 @@
 #include "db/TraceChannel.h"
 
+#include <grp.h>
+#include <pwd.h>
+
 #include <algorithm>
 #include <bit>
+#include <cstdio>
 #include <cstring>
+#include <mutex>
+#include <vector>
 
 #include "db/ErrorReporting.h"
 #include "platform/Environment.h"
@@ -29,6 +35,44 @@ constexpr size_t ChunkNumberOffset = 0;  // WriteEvent
 constexpr size_t TakenCountOffset = 0;   // ReadEvent
 
 size_t SlotWord(unsigned slot) { return TTraceChannel::SlotWordsOffset + 4 * size_t(slot); }
+
+std::mutex gDefaultAccessLock;
+std::optional<TTraceAccess> gDefaultAccess;
+
+// The group's number; nothing when there is no such group.
+std::optional<gid_t> GroupId(const std::string& name) {
+  std::vector<char> buffer(16384);
+  group entry;
+  group* found = nullptr;
+  if (getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::nullopt;
+  return found->gr_gid;
+}
+
+std::string GroupName(gid_t id) {
+  std::vector<char> buffer(16384);
+  group entry;
+  group* found = nullptr;
+  if (getgrgid_r(id, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::to_string(id);
+  return found->gr_name;
+}
+
+std::string UserName(uid_t id) {
+  std::vector<char> buffer(16384);
+  passwd entry;
+  passwd* found = nullptr;
+  if (getpwuid_r(id, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::to_string(id);
+  return found->pw_name;
+}
+
+std::string ModeText(mode_t mode) {
+  char text[8];
+  std::snprintf(text, sizeof text, "%04o", unsigned(mode & 07777));
+  return text;
+}
+
+[[noreturn]] void RaiseOpenFailure(const std::string& text) {
+  RaiseClientErrorText(ClientErrorKind::ceSharedResourceFailed, text);
+}
 
 }  // namespace
 
@@ -63,10 +107,65 @@ platform::SharedChannelNames TTraceChannel::ObjectNames(const std::string& baseN
           baseName + ".WriteFinishedEvent4_1", baseName + ".ReadEvent4_1", baseName + ".ReadFinishedEvent4_1"};
 }
 
+TTraceAccess TTraceChannel::DefaultAccess() {
+  std::lock_guard guard(gDefaultAccessLock);
+  return gDefaultAccess ? *gDefaultAccess : BuildTraceAccess();
+}
+
+void TTraceChannel::SetDefaultAccess(const TTraceAccess& access) {
+  std::lock_guard guard(gDefaultAccessLock);
+  gDefaultAccess = access;
+}
+
+std::string TTraceChannel::DescribeOpenFailure(const std::string& baseName, const TTraceAccess& access,
+                                               const platform::SharedOpenFailure& failure) {
+  using Kind = platform::SharedOpenFailure::Kind;
+  const std::string channel = "the trace channel " + baseName;
+  const std::string path = std::string(platform::SharedObjectDirectory) + "/" + failure.object;
+  const std::string removal = " (rm " + std::string(platform::SharedObjectDirectory) + "/" + baseName + ".*)";
+  const std::string found = failure.found ? path + ": owner " + UserName(failure.owner) + ", group " +
+                                                GroupName(failure.group) + ", mode " + ModeText(failure.mode)
+                                          : path;
+  switch (failure.kind) {
+    case Kind::kNoAccess:
+      // Made for a group this account is not in: the usual case, and the
+      // remedy is the administrator's.
+      if (failure.found && (failure.mode & 0777) == 0660)
+        return "no access to " + channel + " (objects of group " + GroupName(failure.group) +
+               ", mode 0660): ask to be added to that group";
+      return "no access to " + channel + " (" + found + "): its owner has taken it away; an administrator can remove "
+             "its objects" + removal;
+    case Kind::kLeased:
+      return channel + " is held by another process (a lease on " + found +
+             "): messages are dropped until the kernel breaks the lease or an administrator removes the objects" +
+             removal;
+    case Kind::kWrongAccess:
+      return channel + " is not used: " + found + ", where " + DescribeTraceAccess(access) +
+             " is configured; an administrator can remove its objects" + removal;
+    case Kind::kNotMember:
+      return "cannot create " + channel + " for group " + access.group + ": this account is not a member of it";
+    case Kind::kSystem:
+      break;
+  }
+  return channel + " cannot be opened: " + failure.object + ": " + platform::SystemErrorText(failure.error);
+}
+
 std::unique_ptr<TTraceChannel> TTraceChannel::Open(const std::string& baseName) {
-  auto shared = platform::OpenSharedChannel(ObjectNames(baseName), MemorySize, ControlSize);
-  if (!shared) RaiseClientError(ClientErrorKind::ceSharedResourceFailed, platform::LastErrorCode());
-  std::unique_ptr<TTraceChannel> channel(new TTraceChannel(std::move(shared)));
+  return Open(baseName, DefaultAccess());
+}
+
+std::unique_ptr<TTraceChannel> TTraceChannel::Open(const std::string& baseName, const TTraceAccess& access) {
+  platform::SharedAccess shared;
+  if (!access.group.empty()) {
+    shared.group = GroupId(access.group);
+    if (!shared.group)
+      RaiseOpenFailure("the trace channel " + baseName + " is not used: its group " + access.group +
+                       " does not exist");
+  }
+  platform::SharedOpenFailure failure;
+  auto objects = platform::OpenSharedChannel(ObjectNames(baseName), MemorySize, ControlSize, shared, &failure);
+  if (!objects) RaiseOpenFailure(DescribeOpenFailure(baseName, access, failure));
+  std::unique_ptr<TTraceChannel> channel(new TTraceChannel(std::move(objects)));
   // A new memory is all zeros. Negative counts (which only a broken or
   // hostile peer writes) become 0 without waiting for the lock: a count
   // that is changed meanwhile is a sane one.

@@ -46,6 +46,7 @@
 #include <optional>
 #include <string>
 
+#include "db/TraceAccess.h"
 #include "db/TraceFlags.h"
 #include "platform/SharedChannel.h"
 
@@ -77,9 +78,23 @@ class TTraceChannel {
   static std::string DefaultName();
   static platform::SharedChannelNames ObjectNames(const std::string& baseName);
 
-  // Creates or opens the channel's objects; raises ceSharedResourceFailed
-  // with the system's error code when one of them fails. Never waits.
+  // The access this process opens channels with when it names none: the
+  // build's, unless the program set another (nemvo-trace's --group).
+  static TTraceAccess DefaultAccess();
+  static void SetDefaultAccess(const TTraceAccess& access);
+
+  // Creates or opens the channel's objects with `access` (its group and
+  // mode; `enabled` is the caller's affair). Never waits: objects that
+  // another process holds a lease on fail at once. Raises
+  // ceSharedResourceFailed with a message that says what is wrong and what
+  // to do (DescribeOpenFailure) when one of them cannot be used.
   static std::unique_ptr<TTraceChannel> Open(const std::string& baseName = DefaultName());
+  static std::unique_ptr<TTraceChannel> Open(const std::string& baseName, const TTraceAccess& access);
+
+  // "no access to the trace channel NAME (objects of group G, mode 0660):
+  // ask to be added to that group", and the like for each failure.
+  static std::string DescribeOpenFailure(const std::string& baseName, const TTraceAccess& access,
+                                         const platform::SharedOpenFailure& failure);
   ~TTraceChannel();
 
   // The counts as the memory holds them (see the layout).

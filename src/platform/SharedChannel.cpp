@@ -45,9 +45,15 @@ thread_local TFaultGuard* tGuard = nullptr;
 struct sigaction gPreviousBusError;
 
 void OnBusError(int signal, siginfo_t* info, void* context) {
-  const TFaultGuard* guard = tGuard;
-  const auto* at = static_cast<const unsigned char*>(info->si_addr);
-  if (guard && at >= guard->begin && at < guard->end) siglongjmp(tGuard->env, 1);
+  // A bus error that kill, sigqueue or tgkill sent (si_code <= 0) carries no
+  // fault: there is no access to cut short, and nothing to end the process
+  // for. Only whatever handled the signal before may want to hear of it.
+  const bool fault = info->si_code > 0;
+  if (fault) {
+    const TFaultGuard* guard = tGuard;
+    const auto* at = static_cast<const unsigned char*>(info->si_addr);
+    if (guard && at >= guard->begin && at < guard->end) siglongjmp(tGuard->env, 1);
+  }
   if (gPreviousBusError.sa_flags & SA_SIGINFO) {
     if (gPreviousBusError.sa_sigaction) gPreviousBusError.sa_sigaction(signal, info, context);
     return;
@@ -56,8 +62,10 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
     gPreviousBusError.sa_handler(signal);
     return;
   }
-  // The faulting access runs again on return and ends the process as if
-  // this handler had never been there.
+  if (!fault) return;
+  // A real fault outside the objects: the faulting access runs again on
+  // return and ends the process as if this handler had never been there.
+  // The guard goes with the process, never without it.
   struct sigaction defaultAction = {};
   defaultAction.sa_handler = SIG_DFL;
   sigaction(SIGBUS, &defaultAction, nullptr);
@@ -96,50 +104,116 @@ bool RunGuarded(const unsigned char* begin, size_t size, void (*access)(void*), 
   return true;
 }
 
-int OpenOrCreate(const std::string& posixName, bool& created) {
-  // The object may vanish between a failed create and the open (someone
-  // removed it): then create it again.
+std::string ObjectPath(const std::string& name) { return std::string(SharedObjectDirectory) + "/" + name; }
+
+// What is under the name now, for the caller's message.
+void DescribeFound(const std::string& name, SharedOpenFailure& failure) {
+  struct stat st;
+  failure.found = lstat(ObjectPath(name).c_str(), &st) == 0;
+  if (!failure.found) return;
+  failure.owner = st.st_uid;
+  failure.group = st.st_gid;
+  failure.mode = st.st_mode & 07777;
+}
+
+// A new object, complete before anybody can open it: made nameless
+// (O_TMPFILE), given its group, mode and size, and only then linked under
+// its name, which fails if somebody else got there first (EEXIST). So no
+// opener ever finds one half made, nor with another access than asked.
+int CreateComplete(const std::string& name, size_t size, const SharedAccess& access,
+                   SharedOpenFailure::Kind& kind) {
+  kind = SharedOpenFailure::Kind::kSystem;
+  const int fd = open(SharedObjectDirectory, O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (fd < 0) return -1;
+  auto fail = [fd] {
+    const int error = errno;
+    close(fd);
+    errno = error;
+    return -1;
+  };
+  if (access.group && fchown(fd, static_cast<uid_t>(-1), *access.group) != 0) {
+    if (errno == EPERM) kind = SharedOpenFailure::Kind::kNotMember;
+    return fail();
+  }
+  // The mode given to open passes through the umask; fchmod does not.
+  if (fchmod(fd, access.Mode()) != 0 || ftruncate(fd, static_cast<off_t>(size)) != 0) return fail();
+  const std::string self = "/proc/self/fd/" + std::to_string(fd);
+  if (linkat(AT_FDCWD, self.c_str(), AT_FDCWD, ObjectPath(name).c_str(), AT_SYMLINK_FOLLOW) != 0) return fail();
+  return fd;
+}
+
+// Opens the existing object or creates it; -1 with `failure` filled in.
+// O_NONBLOCK: an open for writing breaks a lease that another process
+// holds on the object, and would wait up to the kernel's lease-break time
+// (45 s by default) for it; non-blocking, it fails at once instead.
+int OpenOrCreate(const std::string& name, size_t size, const SharedAccess& access, bool& created,
+                 SharedOpenFailure& failure) {
+  const std::string posixName = PosixName(name);
+  // The object may vanish between a failed open and the create (someone
+  // removed it) and appear between them: then look again.
   for (int attempt = 0; attempt < 3; ++attempt) {
-    int fd = shm_open(posixName.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    int fd = shm_open(posixName.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC, 0);
+    if (fd >= 0) return fd;
+    if (errno != ENOENT) {
+      const int error = errno;
+      failure.kind = error == EACCES                          ? SharedOpenFailure::Kind::kNoAccess
+                     : error == EAGAIN || error == EWOULDBLOCK ? SharedOpenFailure::Kind::kLeased
+                                                               : SharedOpenFailure::Kind::kSystem;
+      failure.error = error;
+      DescribeFound(name, failure);
+      errno = error;
+      return -1;
+    }
+    fd = CreateComplete(name, size, access, failure.kind);
     if (fd >= 0) {
       created = true;
-      // The mode given to shm_open passes through the umask; the channel
-      // must stay open to every account.
-      if (fchmod(fd, 0666) != 0) {
-        const int error = errno;
-        close(fd);
-        shm_unlink(posixName.c_str());
-        errno = error;
-        return -1;
-      }
       return fd;
     }
-    if (errno != EEXIST) return -1;
-    fd = shm_open(posixName.c_str(), O_RDWR | O_CLOEXEC, 0);
-    if (fd >= 0 || errno != ENOENT) return fd;
+    if (errno != EEXIST) {
+      failure.error = errno;
+      return -1;
+    }
   }
+  failure.kind = SharedOpenFailure::Kind::kSystem;
+  failure.error = errno;
   return -1;
 }
 
 }  // namespace
 
-std::unique_ptr<TSharedMemory> TSharedMemory::CreateOrOpen(const std::string& name, size_t size, bool& created) {
-  const std::string posixName = PosixName(name);
+std::unique_ptr<TSharedMemory> TSharedMemory::CreateOrOpen(const std::string& name, size_t size, bool& created,
+                                                           const SharedAccess& access, SharedOpenFailure* failure) {
+  SharedOpenFailure ignored;
+  SharedOpenFailure& why = failure ? *failure : ignored;
+  why = {};
+  why.object = name;
   created = false;
-  const int fd = OpenOrCreate(posixName, created);
+  const int fd = OpenOrCreate(name, size, access, created, why);
   if (fd < 0) return nullptr;
   auto fail = [&](int error) -> std::unique_ptr<TSharedMemory> {
     close(fd);
+    why.error = error;
     errno = error;
     return nullptr;
   };
   struct stat st;
   if (fstat(fd, &st) != 0) return fail(errno);
+  why.found = true;
+  why.owner = st.st_uid;
+  why.group = st.st_gid;
+  why.mode = st.st_mode & 07777;
   if (!S_ISREG(st.st_mode)) return fail(EINVAL);
-  // A new object has no size yet, nor has one whose creator died before
-  // sizing it: whoever comes first sizes it. Zero bytes are every object's
+  // Only its owner (or root) can have changed the access it was made with:
+  // more open than asked lets others in, of another group the wrong ones.
+  if (why.mode != access.Mode() || (access.group && st.st_gid != *access.group)) {
+    why.kind = SharedOpenFailure::Kind::kWrongAccess;
+    return fail(EACCES);
+  }
+  // An object made by an older program may have no size yet, or a smaller
+  // one: whoever comes first sizes it. Zero bytes are every object's
   // initial state, so there is nothing else to wait for. Never shrunk: that
-  // would pull the memory from under the processes that use it.
+  // would pull the memory from under the processes that use it. (While this
+  // process holds it open for writing, nobody can take a lease on it.)
   if (static_cast<size_t>(st.st_size) < size && ftruncate(fd, static_cast<off_t>(size)) != 0) return fail(errno);
   void* data = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   if (data == MAP_FAILED) return fail(errno);
@@ -304,16 +378,17 @@ void TSharedLock::Unlock() {
 }
 
 std::unique_ptr<TSharedChannel> OpenSharedChannel(const SharedChannelNames& names, size_t memorySize,
-                                                  size_t controlSize) {
+                                                  size_t controlSize, const SharedAccess& access,
+                                                  SharedOpenFailure* failure) {
   auto channel = std::make_unique<TSharedChannel>();
-  channel->memory = TSharedMemory::CreateOrOpen(names.memory, memorySize, channel->memoryCreated);
+  channel->memory = TSharedMemory::CreateOrOpen(names.memory, memorySize, channel->memoryCreated, access, failure);
   if (!channel->memory) return nullptr;
   bool created = false;
   for (auto [name, object] : {std::pair{&names.mutex, &channel->mutex}, {&names.writeEvent, &channel->writeEvent},
                               {&names.writeFinishedEvent, &channel->writeFinishedEvent},
                               {&names.readEvent, &channel->readEvent},
                               {&names.readFinishedEvent, &channel->readFinishedEvent}}) {
-    *object = TSharedMemory::CreateOrOpen(*name, controlSize, created);
+    *object = TSharedMemory::CreateOrOpen(*name, controlSize, created, access, failure);
     if (!*object) return nullptr;
   }
   return channel;

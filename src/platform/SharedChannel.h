@@ -1,10 +1,16 @@
 #pragma once
 // Named objects shared between processes: POSIX shared memory ("/name" under
-// /dev/shm), created readable and writable by every account, so that a
-// reader run by one account can watch processes run by another.
+// /dev/shm), created readable and writable by every account (so that a
+// reader run by one account can watch processes run by another) or by the
+// members of one group only.
 //
 // Nothing here trusts the other processes. Any of them may die at any moment
-// or be hostile (every account can write these objects), so:
+// or be hostile (every account, or every member, can write these objects;
+// and whoever creates an object first owns it), so:
+//  - no open ever waits: an owner's lease (F_SETLEASE) on an object would
+//    otherwise hold each open for the kernel's lease-break time; objects
+//    whose owner took their access away, or made them more open than asked,
+//    are refused and described (SharedOpenFailure);
 //  - every wait has a deadline, and signalling never waits at all (a futex
 //    wake on a word of the memory);
 //  - locks are byte-range locks on the object's file that belong to an open
@@ -17,27 +23,59 @@
 //    they use it;
 //  - an object that another account shortens under this process's mapping
 //    is lost to it (accesses do nothing), instead of a bus error ending it.
+#include <sys/types.h>
+
 #include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace nemvo::platform {
 
 using SharedClock = std::chrono::steady_clock;
 
+// Who may use a channel's objects: every account (mode 0666), or the members
+// of one group (0660, owned by that group). Objects are made so, whatever the
+// umask, and objects found otherwise are not used.
+struct SharedAccess {
+  std::optional<gid_t> group;  // none: every account
+  mode_t Mode() const { return group ? 0660 : 0666; }
+};
+
+// Why an object could not be used, and what was found under its name.
+struct SharedOpenFailure {
+  enum class Kind {
+    kSystem,       // the system's error, as `error` says
+    kNoAccess,     // this account may not open it (EACCES)
+    kLeased,       // another process holds a lease on it (EAGAIN)
+    kWrongAccess,  // its mode or group is not the one asked for
+    kNotMember,    // it cannot be made with the group: not a member of it
+  };
+  Kind kind = Kind::kSystem;
+  std::string object;  // the object's name
+  int error = 0;       // errno
+  bool found = false;  // whether the object exists: then these are its own
+  uid_t owner = 0;
+  gid_t group = 0;
+  mode_t mode = 0;
+};
+
 // A named shared-memory segment mapped into this process. It stays open:
 // its file carries the byte-range locks.
 class TSharedMemory {
  public:
-  // Creates the segment (zero-filled) or opens the existing one, sizing it
-  // when it is shorter than `size` (its creator may have died before it got
-  // that far). Null on failure, with the reason in LastErrorCode().
+  // Creates the segment (zero-filled, with `access`) or opens the existing
+  // one, which must have exactly that access, sizing it when it is shorter
+  // than `size` (an older program may have made it so). Never waits. Null on
+  // failure, with the reason in `failure` (when given) and LastErrorCode().
   // `created` tells which.
-  static std::unique_ptr<TSharedMemory> CreateOrOpen(const std::string& name, size_t size, bool& created);
+  static std::unique_ptr<TSharedMemory> CreateOrOpen(const std::string& name, size_t size, bool& created,
+                                                     const SharedAccess& access = {},
+                                                     SharedOpenFailure* failure = nullptr);
   ~TSharedMemory();
   TSharedMemory(const TSharedMemory&) = delete;
   TSharedMemory& operator=(const TSharedMemory&) = delete;
@@ -132,10 +170,15 @@ struct TSharedChannel {
   std::unique_ptr<TSharedMemory> readFinishedEvent;
 };
 
-// Creates or opens all of a channel's objects. Null when any of them fails,
-// with the reason in LastErrorCode().
+// Creates or opens all of a channel's objects with `access`. Null when any
+// of them fails, with the reason in `failure` (when given) and
+// LastErrorCode().
 std::unique_ptr<TSharedChannel> OpenSharedChannel(const SharedChannelNames& names, size_t memorySize,
-                                                  size_t controlSize);
+                                                  size_t controlSize, const SharedAccess& access = {},
+                                                  SharedOpenFailure* failure = nullptr);
+
+// The directory the objects live in, for messages and administrators.
+inline constexpr const char* SharedObjectDirectory = "/dev/shm";
 
 // Removes the named objects (for tests and administrators; processes that
 // have them open keep working on the old ones).

@@ -13,11 +13,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <grp.h>
+
 #include <atomic>
 #include <barrier>
 #include <cerrno>
 #include <fstream>
 #include <functional>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -67,27 +70,146 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::seconds limi
   return true;
 }
 
-TEST_F(SharedChannelTest, ObjectsAreOpenToEveryAccountWhateverTheUmask) {
-  const mode_t old = umask(077);
-  auto channel = OpenSharedChannel(fNames, 1024, kControlSize);
-  umask(old);
-  ASSERT_TRUE(channel);
-  EXPECT_TRUE(channel->memoryCreated);
-  for (const std::string* name : {&fNames.memory, &fNames.mutex, &fNames.writeEvent, &fNames.writeFinishedEvent,
-                                  &fNames.readEvent, &fNames.readFinishedEvent}) {
-    struct stat st;
-    ASSERT_EQ(stat(("/dev/shm/" + *name).c_str(), &st), 0) << *name;
-    EXPECT_EQ(st.st_mode & 0777, 0666u) << *name;
-    EXPECT_EQ(size_t(st.st_size), name == &fNames.memory ? 1024u : kControlSize) << *name;
+// A group that exists on every Debian system, with no members by default
+// (nobody is not one).
+gid_t StaffGroup() {
+  const group* staff = getgrnam("staff");
+  return staff ? staff->gr_gid : 50;
+}
+
+TEST_F(SharedChannelTest, ObjectsHaveTheAccessAskedForWhateverTheUmask) {
+  struct Case {
+    const char* what;
+    SharedAccess access;
+    mode_t mode;
+    gid_t group;
+  };
+  for (const Case& c : {Case{"every account", {}, 0666, getegid()}, Case{"group staff", {StaffGroup()}, 0660, StaffGroup()}}) {
+    SCOPED_TRACE(c.what);
+    RemoveSharedChannel(fNames);
+    const mode_t old = umask(077);
+    auto channel = OpenSharedChannel(fNames, 1024, kControlSize, c.access);
+    umask(old);
+    ASSERT_TRUE(channel);
+    EXPECT_TRUE(channel->memoryCreated);
+    for (const std::string* name : {&fNames.memory, &fNames.mutex, &fNames.writeEvent, &fNames.writeFinishedEvent,
+                                    &fNames.readEvent, &fNames.readFinishedEvent}) {
+      struct stat st;
+      ASSERT_EQ(stat(("/dev/shm/" + *name).c_str(), &st), 0) << *name;
+      EXPECT_EQ(st.st_mode & 07777, c.mode) << *name;
+      EXPECT_EQ(st.st_gid, c.group) << *name;
+      EXPECT_EQ(size_t(st.st_size), name == &fNames.memory ? 1024u : kControlSize) << *name;
+    }
+    // A second opener shares them, and finds what the first one wrote.
+    auto again = OpenSharedChannel(fNames, 1024, kControlSize, c.access);
+    ASSERT_TRUE(again);
+    EXPECT_FALSE(again->memoryCreated);
+    channel->memory->Store(1020, 42);
+    channel->readEvent->Store(8, 7);
+    EXPECT_EQ(again->memory->Load(1020), 42u);
+    EXPECT_EQ(again->readEvent->Load(8), 7u);
   }
-  // A second opener shares them, and finds what the first one wrote.
-  auto again = OpenSharedChannel(fNames, 1024, kControlSize);
-  ASSERT_TRUE(again);
-  EXPECT_FALSE(again->memoryCreated);
-  channel->memory->Store(1020, 42);
-  channel->readEvent->Store(8, 7);
-  EXPECT_EQ(again->memory->Load(1020), 42u);
-  EXPECT_EQ(again->readEvent->Load(8), 7u);
+}
+
+TEST_F(SharedChannelTest, ObjectsWhoseAccessWasChangedAreRefusedAndDescribed) {
+  // Their owner (or whoever made them first; here the account daemon)
+  // decides their mode and group; an opener that asks for another access
+  // uses none of them, and is told what it found. Opened as nobody too, to
+  // whom the kernel refuses some.
+  constexpr uid_t kDaemon = 1;
+  struct Case {
+    const char* what;
+    mode_t mode;
+    bool staff;      // the object's group
+    SharedAccess asked;
+    SharedOpenFailure::Kind asRoot, asNobody;
+  };
+  using Kind = SharedOpenFailure::Kind;
+  const Case cases[] = {
+      {"0644 for every account", 0644, false, {}, Kind::kWrongAccess, Kind::kNoAccess},
+      {"0000 for every account", 0000, false, {}, Kind::kWrongAccess, Kind::kNoAccess},
+      {"0666 for a group", 0666, true, {StaffGroup()}, Kind::kWrongAccess, Kind::kWrongAccess},
+      {"0660 of another group", 0660, false, {StaffGroup()}, Kind::kWrongAccess, Kind::kNoAccess},
+      {"0660 of the group, for every account", 0660, true, {}, Kind::kWrongAccess, Kind::kNoAccess},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RemoveSharedChannel(fNames);
+    const int fd = shm_open(("/" + fNames.mutex).c_str(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(fchown(fd, kDaemon, c.staff ? StaffGroup() : kDaemon), 0);
+    ASSERT_EQ(fchmod(fd, c.mode), 0);
+    close(fd);
+    bool created = true;
+    SharedOpenFailure failure;
+    EXPECT_FALSE(TSharedMemory::CreateOrOpen(fNames.mutex, kControlSize, created, c.asked, &failure));
+    EXPECT_EQ(failure.kind, c.asRoot);
+    EXPECT_EQ(failure.object, fNames.mutex);
+    EXPECT_TRUE(failure.found);
+    EXPECT_EQ(failure.owner, kDaemon);
+    EXPECT_EQ(failure.mode, c.mode);
+    EXPECT_EQ(failure.group, c.staff ? StaffGroup() : kDaemon);
+    TForkedProcess nobody(
+        [&](const TForkedProcess::Ready&) {
+          bool made = false;
+          SharedOpenFailure why;
+          if (TSharedMemory::CreateOrOpen(fNames.mutex, kControlSize, made, c.asked, &why)) _exit(1);
+          _exit(why.kind == c.asNobody && why.found && why.mode == c.mode ? 0 : 2);
+        },
+        TForkedProcess::AsNobody);
+    const int status = nobody.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+}
+
+TEST_F(SharedChannelTest, ObjectForAGroupOfWhichTheCreatorIsNoMemberIsNeverMade) {
+  TForkedProcess nobody(
+      [&](const TForkedProcess::Ready&) {
+        bool made = false;
+        SharedOpenFailure why;
+        if (TSharedMemory::CreateOrOpen(fNames.mutex, kControlSize, made, {StaffGroup()}, &why)) _exit(1);
+        _exit(why.kind == SharedOpenFailure::Kind::kNotMember ? 0 : 2);
+      },
+      TForkedProcess::AsNobody);
+  const int status = nobody.Wait();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  struct stat st;
+  EXPECT_NE(stat(("/dev/shm/" + fNames.mutex).c_str(), &st), 0) << "left under its name";
+}
+
+TEST_F(SharedChannelTest, ObjectLeasedByItsOwnerFailsAtOnceInsteadOfWaitingForTheLease) {
+  // Another account makes the object first and holds a read lease on it,
+  // ignoring the kernel's request to let go: an open for writing would wait
+  // the whole lease-break time (45 s by default) for it.
+  TForkedProcess owner(
+      [&](const TForkedProcess::Ready& ready) {
+        signal(SIGIO, SIG_IGN);  // the break request, ignored
+        const std::string path = "/" + fNames.mutex;
+        int fd = shm_open(path.c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
+        if (fd < 0 || fchmod(fd, 0666) != 0 || ftruncate(fd, off_t(kControlSize)) != 0) _exit(4);
+        close(fd);
+        fd = shm_open(path.c_str(), O_RDONLY, 0);
+        if (fd < 0 || fcntl(fd, F_SETLEASE, F_RDLCK) != 0) _exit(5);
+        ready();
+        for (;;) pause();
+      },
+      TForkedProcess::AsNobody);
+  ASSERT_TRUE(owner.IsReady());
+  auto opening = std::async(std::launch::async, [&] {
+    bool created = false;
+    SharedOpenFailure failure;
+    const bool opened = TSharedMemory::CreateOrOpen(fNames.mutex, kControlSize, created, {}, &failure) != nullptr;
+    return std::pair{opened, failure};
+  });
+  const bool inTime = opening.wait_for(2s) == std::future_status::ready;
+  owner.Kill();  // the lease goes with it, and a waiting open returns
+  ASSERT_TRUE(inTime) << "the open waited for the lease";
+  const auto [opened, failure] = opening.get();
+  EXPECT_FALSE(opened);
+  EXPECT_EQ(failure.kind, SharedOpenFailure::Kind::kLeased);
+  EXPECT_EQ(failure.owner, 65534u);
+  // Once the lease is gone, the object is usable.
+  EXPECT_TRUE(OpenMutexObject());
 }
 
 TEST_F(SharedChannelTest, ObjectsLeftShortAreSizedByTheNextOpener) {
@@ -103,6 +225,7 @@ TEST_F(SharedChannelTest, ObjectsLeftShortAreSizedByTheNextOpener) {
     RemoveSharedChannel(fNames);
     const int fd = shm_open(("/" + fNames.readEvent).c_str(), O_RDWR | O_CREAT | O_EXCL, 0666);
     ASSERT_GE(fd, 0);
+    ASSERT_EQ(fchmod(fd, 0666), 0);
     if (c.sizeLeft) {
       ASSERT_EQ(ftruncate(fd, off_t(c.sizeLeft)), 0);
       const uint32_t word = 5;
@@ -345,6 +468,37 @@ TEST_F(SharedChannelTest, ObjectShortenedUnderUsIsLostNotFatal) {
   ASSERT_TRUE(again);
   again->Store(16, 9);
   EXPECT_EQ(again->Load(16), 9u);
+}
+
+TEST_F(SharedChannelTest, BusErrorSentBySomebodyLeavesTheGuardInPlace) {
+  // A bus error sent (kill, sigqueue, tgkill) carries no fault: the process
+  // goes on, and the next object shortened under it is still only lost.
+  struct Sender {
+    const char* what;
+    void (*send)();
+  };
+  const Sender senders[] = {
+      {"kill", [] { kill(getpid(), SIGBUS); }},
+      {"sigqueue", [] { sigqueue(getpid(), SIGBUS, sigval{}); }},
+      {"tgkill", [] { syscall(SYS_tgkill, getpid(), syscall(SYS_gettid), SIGBUS); }},
+  };
+  for (const Sender& sender : senders) {
+    SCOPED_TRACE(sender.what);
+    TForkedProcess child([&](const TForkedProcess::Ready&) {
+      alarm(10);
+      auto memory = OpenMutexObject();
+      if (!memory) _exit(1);
+      memory->Store(16, 7);
+      for (int i = 0; i < 3; ++i) sender.send();
+      const int fd = shm_open(("/" + fNames.mutex).c_str(), O_RDWR, 0);
+      if (fd < 0 || ftruncate(fd, 0) != 0) _exit(2);
+      if (memory->Load(16) != 0 || !memory->Lost()) _exit(3);
+      _exit(0);
+    });
+    const int status = child.Wait();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    RemoveSharedChannel(fNames);
+  }
 }
 
 TEST_F(SharedChannelTest, BusErrorElsewhereStillEndsTheProcess) {

@@ -10,7 +10,9 @@
 #include <ctime>
 #include <string>
 
+#include "admin/Configuration.h"
 #include "base/Exception.h"
+#include "db/TraceAccess.h"
 #include "db/TraceDisplay.h"
 #include "db/TraceReader.h"
 
@@ -28,10 +30,13 @@ void RequestStop(int signal) {
 
 void Usage(FILE* out) {
   std::fputs(
-      "Usage: nemvo-trace [--channel NAME] [--raw] [--reset]\n"
+      "Usage: nemvo-trace [--channel NAME] [--group NAME] [--raw] [--reset]\n"
       "Prints the database errors and other trace messages of every program on\n"
       "this machine as they happen, until interrupted.\n"
       "  --channel NAME  the channel's name (default: NEMVO_TRACE_CHANNEL or IB.SQL.MONITOR)\n"
+      "  --group NAME    the group whose members alone use the channel, should this reader\n"
+      "                  create it (default: SQLTraceGroup of the configuration file when\n"
+      "                  readable, else the build's; \"\" for every account)\n"
       "  --raw           write message texts as they are (ISO-8859-1) instead of UTF-8\n"
       "  --reset         recount the channel's readers and exit (readers and writers also\n"
       "                  do this by themselves as they go)\n",
@@ -76,10 +81,14 @@ int main(int argc, char** argv) {
   std::string channelName = nemvo::TTraceChannel::DefaultName();
   bool raw = false;
   bool reset = false;
+  nemvo::TTraceAccess access = nemvo::TraceAccessFromFile(nemvo::ConfigFilePath, nemvo::ConfigSection,
+                                                          nemvo::SQLTraceKey, nemvo::SQLTraceGroupKey);
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--channel" && i + 1 < argc) {
       channelName = argv[++i];
+    } else if (arg == "--group" && i + 1 < argc) {
+      access = nemvo::TraceAccessFrom("", std::string_view(argv[++i]));
     } else if (arg == "--raw") {
       raw = true;
     } else if (arg == "--reset") {
@@ -99,6 +108,14 @@ int main(int argc, char** argv) {
   sigemptyset(&action.sa_mask);
   for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
   signal(SIGPIPE, SIG_IGN);
+
+  // Whoever comes first makes the channel's objects: this reader makes them
+  // as the writers would, and uses none that are otherwise.
+  if (!access.enabled)
+    std::fprintf(stderr, "nemvo-trace: note: %s sets %s=0: nemvoweb traces nothing\n", nemvo::ConfigFilePath,
+                 nemvo::SQLTraceKey);
+  access.enabled = true;
+  nemvo::TTraceChannel::SetDefaultAccess(access);
 
   try {
     if (reset) {
