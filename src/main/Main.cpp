@@ -31,6 +31,7 @@
 #include "platform/PoolBoard.h"
 #include "platform/ProcessInfo.h"
 #include "platform/RefusedPeerLog.h"
+#include "platform/SocketHandOver.h"
 #include "platform/StandardStreams.h"
 #include "platform/TerminationRequests.h"
 #include "platform/WorkerPool.h"
@@ -131,7 +132,10 @@ int RunPool(const std::vector<std::string>& args) {
                                        .owner = options->socketOwner,
                                        .group = options->socketGroup,
                                        .mode = options->socketMode};
-  platform::ListeningSocket socket = platform::OpenListeningSocket(options->address, listen, error);
+  // Started anew by a reload: the predecessor's socket, with its queue.
+  const std::optional<platform::ListeningSocket> handedOver = platform::TakeHandedOverSocket();
+  platform::ListeningSocket socket =
+      handedOver ? *handedOver : platform::OpenListeningSocket(options->address, listen, error);
   if (socket.fd < 0) {
     platform::LogLine(name, error);
     return 1;
@@ -141,7 +145,7 @@ int RunPool(const std::vector<std::string>& args) {
   const int minWorkers = onDemand ? options->workersMin : workers;
   const int maxWorkers = onDemand ? options->workersMax : workers;
   platform::LogLine(
-      name, "listening on " + options->address + ", " +
+      name, std::string(handedOver ? "started anew, " : "") + "listening on " + options->address + ", " +
                 (onDemand ? std::to_string(minWorkers) + " to " + std::to_string(maxWorkers) + " workers on demand"
                           : std::to_string(workers) + (workers == 1 ? " worker" : " workers")) +
                 (options->maxRequests > 0
@@ -150,6 +154,13 @@ int RunPool(const std::vector<std::string>& args) {
                 (options->allowRemote.Empty() ? "" : ", serving only " + options->allowRemote.Text()));
   // Room for a reload's new workers next to the old ones finishing.
   platform::TPoolBoard board(2 * maxWorkers);
+  // A reload starts the program at this path anew: the one installed there
+  // by then.
+  std::vector<std::string> restartCommand;
+  if (const std::string program = platform::ExecutablePath(); !program.empty() && !program.ends_with(" (deleted)")) {
+    restartCommand.push_back(program);
+    restartCommand.insert(restartCommand.end(), args.begin(), args.end());
+  }
   const platform::WorkerPoolOptions poolOptions{
       .minWorkers = minWorkers,
       .maxWorkers = maxWorkers,
@@ -161,7 +172,15 @@ int RunPool(const std::vector<std::string>& args) {
       .logPath = options->logFile,
       .board = &board,
       .listenSocket = socket.fd,
-      .phaseName = [](uint8_t phase) { return std::string(RequestPhaseName(phase)); }};
+      .phaseName = [](uint8_t phase) { return std::string(RequestPhaseName(phase)); },
+      .restartCommand = restartCommand,
+      .handOver =
+          [&socket](bool on) {
+            if (on) return platform::HandOverOnExec(socket);
+            platform::TakeBackFromExec(socket);
+            return true;
+          },
+      .draining = platform::TakeDrainingWorkers()};
   // Shared by the workers, so made before they are.
   platform::TRefusedPeerLog refusals;
   PoolReport report;

@@ -6,11 +6,15 @@
 
 namespace nemvo::platform {
 
-std::string ExecutableFileName() {
+std::string ExecutablePath() {
   char path[PATH_MAX];
-  ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) return {};
-  std::string full(path, size_t(n));
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  return n > 0 ? std::string(path, size_t(n)) : std::string();
+}
+
+std::string ExecutableFileName() {
+  const std::string full = ExecutablePath();
+  if (full.empty()) return {};
   size_t slash = full.rfind('/');
   return slash == std::string::npos ? full : full.substr(slash + 1);
 }

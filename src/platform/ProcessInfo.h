@@ -8,6 +8,9 @@ namespace nemvo::platform {
 // the system does not tell.
 std::string ExecutableFileName();
 
+// The running program's file, with its directory; empty when unknown.
+std::string ExecutablePath();
+
 // The processors online; at least 1.
 int ProcessorCount();
 

@@ -65,12 +65,15 @@ std::string SignalName(int signal) {
   return abbreviation ? std::string("SIG") + abbreviation : "signal " + std::to_string(signal);
 }
 
+// The workers a predecessor left finishing: "PID,PID,...".
+constexpr const char* kDrainingVariable = "NEMVO_POOL_DRAINING";
+
 // Why the pool asked a worker to end; a worker asked is not replaced for it.
 enum class Asked { No, Stop, Reload, Idle, TimedOut };
 
 struct Worker {
   Clock::time_point started;
-  int place = 0;
+  int place = 0;  // -1: a predecessor's, on no board of this program's
   Asked asked = Asked::No;
   uint64_t slowLogged = 0;  // the board sequence of the request last logged as slow
 };
@@ -96,6 +99,13 @@ class Pool {
       timespec now;
       clock_gettime(CLOCK_REALTIME, &now);
       fOptions.board->Totals().startTime.store(now.tv_sec, std::memory_order_relaxed);
+    }
+    for (int pid : fOptions.draining) {
+      // Only this process's own children: never a process the list names
+      // by mistake (or whose number came round to another).
+      siginfo_t info = {};
+      if (pid > 0 && waitid(P_PID, id_t(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0)
+        fWorkers[pid] = Worker{.started = Clock::now(), .place = -1, .asked = Asked::Reload};
     }
     for (int i = 0; i < fOptions.minWorkers; ++i) Start();
     while (!fStopping) {
@@ -160,7 +170,9 @@ class Pool {
   }
   bool OnDemand() const { return fOptions.minWorkers < fOptions.maxWorkers; }
   TPoolTotals* Totals() const { return fOptions.board ? &fOptions.board->Totals() : nullptr; }
-  TWorkerPlace* PlaceOf(const Worker& w) const { return fOptions.board ? &fOptions.board->Place(w.place) : nullptr; }
+  TWorkerPlace* PlaceOf(const Worker& w) const {
+    return fOptions.board && w.place >= 0 ? &fOptions.board->Place(w.place) : nullptr;
+  }
 
   int FreePlace() const {
     for (size_t i = 0; i < fOwners.size(); ++i)
@@ -320,8 +332,32 @@ class Pool {
       kill(pid, SIGTERM);
       ++replaced;
     }
+    if (StartAnew()) return;  // the program started anew starts its own
     // The new ones start at once, next to those finishing their requests.
     for (int i = 0; i < std::max(replaced, fOptions.minWorkers); ++i) fRestarts.push_back(Clock::now());
+  }
+
+  // Starts the program anew in this process, which keeps its process id for
+  // the service manager, its children (the old workers, now finishing) and
+  // the listening socket. Returns only when that failed.
+  bool StartAnew() {
+    if (fOptions.restartCommand.empty() || !fOptions.handOver || !fOptions.handOver(true)) return false;
+    std::string pids;
+    for (const auto& [pid, w] : fWorkers) pids += (pids.empty() ? "" : ",") + std::to_string(pid);
+    setenv(kDrainingVariable, pids.c_str(), 1);
+    std::vector<char*> argv;
+    for (const std::string& arg : fOptions.restartCommand) argv.push_back(const_cast<char*>(arg.c_str()));
+    argv.push_back(nullptr);
+    // The signals stay blocked across it: those that come meanwhile wait for
+    // the successor's signal channel.
+    execv(argv[0], argv.data());
+    const int error = errno;
+    unsetenv(kDrainingVariable);
+    fOptions.handOver(false);
+    Log("cannot start " + fOptions.restartCommand[0] + " anew: " + std::strerror(error) +
+            "; the workers are replaced by the program as it was",
+        LogPriority::kError);
+    return false;
   }
 
   // The requests in hand: ended past the request time-out, logged past the
@@ -331,6 +367,7 @@ class Pool {
     const int64_t now = MonotonicNanoseconds();
     int serving = Serving();
     for (auto& [pid, w] : fWorkers) {
+      if (w.place < 0) continue;
       TWorkerPlace& place = fOptions.board->Place(w.place);
       if (place.pid.load(std::memory_order_relaxed) != pid) continue;
       const uint64_t sequence = place.sequence.load(std::memory_order_acquire);
@@ -407,7 +444,7 @@ class Pool {
       if (it == fWorkers.end()) continue;
       const Worker w = it->second;
       fWorkers.erase(it);
-      fOwners[size_t(w.place)] = 0;
+      if (w.place >= 0) fOwners[size_t(w.place)] = 0;
       if (TWorkerPlace* place = PlaceOf(w)) {
         // A request it had in hand was given up: it counts as served, and
         // the web server got an error for it.
@@ -466,6 +503,20 @@ class Pool {
 };
 
 }  // namespace
+
+std::vector<int> TakeDrainingWorkers() {
+  std::vector<int> pids;
+  const char* value = getenv(kDrainingVariable);
+  for (const char* at = value; at && *at;) {
+    char* end = nullptr;
+    const long pid = std::strtol(at, &end, 10);
+    if (end == at) break;
+    if (pid > 0 && pid < INT32_MAX) pids.push_back(int(pid));
+    at = *end == ',' ? end + 1 : end;
+  }
+  unsetenv(kDrainingVariable);
+  return pids;
+}
 
 int RunWorkerPool(const WorkerPoolOptions& options, const std::function<int(int place)>& worker) {
   return Pool(options, worker).Run();

@@ -11,8 +11,11 @@
 // Signals to the supervising process (each one received is logged):
 //   TERM, INT, QUIT  end the pool: workers finish the requests in hand and
 //                    those already queued, for at most the shutdown time;
-//   HUP, USR2        reload: every worker is replaced by a fresh one, each
-//                    after finishing what it has in hand; logs are reopened;
+//   HUP, USR2        reload: the program is started anew in the same
+//                    process (so that a new program installed meanwhile, or
+//                    a new pool setting, takes over) and starts fresh
+//                    workers, while the old ones finish what they have in
+//                    hand; logs are reopened;
 //   USR1             logs are reopened (after rotation);
 //   any other that would end a process (ALRM, PIPE, ...) is ignored.
 // A worker ends on TERM, INT and QUIT as the pool does, and ignores HUP,
@@ -22,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "platform/LogLine.h"
 
@@ -55,7 +59,21 @@ struct WorkerPoolOptions {
   int listenSocket = -1;
   // The name of a request phase as the workers number them, for the slow log.
   std::function<std::string(uint8_t)> phaseName;
+  // The program and arguments a reload starts in this process (exec); empty,
+  // or when that fails: the workers are replaced by this program.
+  std::vector<std::string> restartCommand;
+  // Called with true just before that exec, to keep what the successor takes
+  // over (false: it cannot, and there is no exec); with false after an exec
+  // that failed.
+  std::function<bool(bool)> handOver;
+  // Workers of this program's predecessor in the process, finishing their
+  // requests (TakeDrainingWorkers): reaped and logged, never replaced.
+  std::vector<int> draining;
 };
+
+// The workers a predecessor in this process left finishing their requests
+// when it started this program anew; the variable that named them is removed.
+std::vector<int> TakeDrainingWorkers();
 
 // Runs `worker` in child processes until asked to end; in each, what `worker`
 // returns is the process's exit status, and its argument is the worker's

@@ -4,11 +4,16 @@
 // demand and let go when idle, its status and ping paths. Requests that need
 // no database: the pool's own paths and a request held half-sent.
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <regex>
@@ -202,6 +207,117 @@ TEST_F(PoolOperations, ARequestPastItsTimeEndsItsWorkerAndASlowOneIsLoggedOnce) 
   EXPECT_EQ(StatusNumber(status.out, "workers_replaced"), 1) << status.out;
   EXPECT_EQ(StatusNumber(status.out, "requests"), 1) << "the ended request counts as served:\n" << status.out;
   EXPECT_EQ(pool.Stop(10s), 0) << pool.Log();
+}
+
+// Counts the pings answered and not answered while it runs.
+class PingLoad {
+ public:
+  explicit PingLoad(const FastCGIPool& pool) : fThread([this, &pool] {
+    while (!fStop) (Pinged(pool) ? fAnswered : fFailed).fetch_add(1);
+  }) {}
+  ~PingLoad() { Finish(); }
+  void Finish() {
+    fStop = true;
+    if (fThread.joinable()) fThread.join();
+  }
+  int Answered() const { return fAnswered; }
+  int Failed() const { return fFailed; }
+
+ private:
+  std::atomic<bool> fStop{false};
+  std::atomic<int> fAnswered{0}, fFailed{0};
+  std::thread fThread;
+};
+
+int Occurrences(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+  return n;
+}
+
+TEST_F(PoolOperations, AReloadStartsTheProgramInstalledMeanwhileAndDropsNoRequest) {
+  // The program from a place of the test's own, so that it can be replaced
+  // as a package upgrade does (a new file renamed over the old one).
+  TempDirectory place;
+  const std::string program = place.PathOf("nemvoweb");
+  std::filesystem::copy_file(kProgram, program);
+  FastCGIPool pool(program, {.workers = 2, .extraArgs = kPaths});
+  ASSERT_TRUE(Pinged(pool)) << pool.Log();
+  PingLoad load(pool);
+  for (int reload = 1; reload <= 2; ++reload) {
+    std::filesystem::copy_file(kProgram, program + ".new");
+    std::filesystem::rename(program + ".new", program);
+    const int answered = load.Answered();
+    kill(pool.Pid(), SIGHUP);
+    EXPECT_TRUE(WaitFor([&] { return Occurrences(pool.Log(), "started anew, listening on") == reload; })) << pool.Log();
+    EXPECT_TRUE(WaitFor([&] { return load.Answered() > answered + 20; })) << pool.Log();
+  }
+  EXPECT_TRUE(WaitFor([&] { return Occurrences(pool.Log(), "(reload)") == 4; })) << pool.Log();
+  load.Finish();
+  EXPECT_EQ(load.Failed(), 0) << load.Answered() << " answered\n" << pool.Log();
+  // The same process, running the file now in place (not the one removed).
+  EXPECT_EQ(std::filesystem::read_symlink("/proc/" + std::to_string(pool.Pid()) + "/exe").string(), program);
+  EXPECT_TRUE(WaitFor([&] { return pool.LiveWorkers().size() == 2; })) << pool.Log();
+  EXPECT_FALSE(std::regex_search(pool.Log(), std::regex("killed by|exited with status [1-9]|: replaced"))) << pool.Log();
+  EXPECT_EQ(pool.Stop(10s), 0) << pool.Log();
+  EXPECT_FALSE(std::filesystem::exists(pool.ConnectTarget())) << "the socket file stayed behind";
+}
+
+// The datagrams a pool sends to the socket named in its NOTIFY_SOCKET.
+class NotifySocket {
+ public:
+  NotifySocket() : fPath(fDir.PathOf("notify")) {
+    fFd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, fPath.c_str(), sizeof address.sun_path - 1);
+    if (fFd < 0 || bind(fFd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+      throw std::runtime_error("cannot bind the notify socket");
+  }
+  ~NotifySocket() { close(fFd); }
+  const std::string& Path() const { return fPath; }
+  // The next datagram whose text contains `what`, waiting at most `limit`;
+  // the ones before it are kept in Seen().
+  std::string Next(const std::string& what, std::chrono::milliseconds limit = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit * (UnderValgrind() ? ValgrindSlowdown : 1);
+    while (std::chrono::steady_clock::now() < deadline) {
+      timeval wait = {0, 100000};
+      setsockopt(fFd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+      char text[4096];
+      const ssize_t n = recv(fFd, text, sizeof text, 0);
+      if (n <= 0) continue;
+      fSeen.emplace_back(text, size_t(n));
+      if (fSeen.back().find(what) != std::string::npos) return fSeen.back();
+    }
+    return {};
+  }
+  std::string Seen() const {
+    std::string all;
+    for (const auto& d : fSeen) all += "[" + d + "] ";
+    return all;
+  }
+
+ private:
+  TempDirectory fDir;
+  std::string fPath;
+  int fFd = -1;
+  std::vector<std::string> fSeen;
+};
+
+TEST_F(PoolOperations, AServiceManagerIsToldWhenThePoolIsReadyHowItStandsAndWhenItReloadsOrEnds) {
+  NotifySocket manager;
+  FastCGIPool pool(kProgram, {.workers = 2, .env = {{"NOTIFY_SOCKET", manager.Path()}}, .extraArgs = kPaths});
+  EXPECT_EQ(manager.Next("READY=1"), "READY=1\nSTATUS=2 workers (0 busy), 0 requests served") << manager.Seen();
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(Pinged(pool)) << pool.Log();
+  EXPECT_EQ(manager.Next("3 requests"), "STATUS=2 workers (0 busy), 3 requests served") << manager.Seen();
+  kill(pool.Pid(), SIGHUP);
+  EXPECT_EQ(manager.Next("RELOADING=1"), "RELOADING=1\nSTATUS=reloading") << manager.Seen();
+  // The program started anew says it once its own workers are up.
+  EXPECT_NE(manager.Next("READY=1"), "") << manager.Seen() << pool.Log();
+  EXPECT_TRUE(Pinged(pool)) << pool.Log();
+  kill(pool.Pid(), SIGTERM);
+  EXPECT_TRUE(manager.Next("STOPPING=1").starts_with("STOPPING=1\nSTATUS=")) << manager.Seen();
+  EXPECT_EQ(pool.WaitForExit(std::chrono::steady_clock::now(), 10s), 0) << pool.Log();
 }
 
 }  // namespace
