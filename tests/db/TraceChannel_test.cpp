@@ -6,14 +6,21 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/mman.h>
+
 #include <atomic>
 #include <cstring>
+#include <regex>
 #include <thread>
 
 #include "support/ChildProcess.h"
 #include "support/ForkedProcess.h"
+#include "db/IBErrors.h"
 #include "db/TraceChannel.h"
 #include "db/TraceReader.h"
+#include "db/WriterThread.h"
 #include "platform/SharedChannel.h"
 
 namespace nemvo {
@@ -45,23 +52,6 @@ class TraceChannelTest : public ::testing::Test {
 
   std::string Probe(const std::vector<std::string>& steps) { return testing::RunChild(NEMVO_BINDING_PROBE, steps, Env()); }
 
-  // The probe's threads after `steps` (whose output comes first, then the
-  // line "threads N"), less its threads when it did nothing: 0 when tracing
-  // started no thread, more when it did (a thread checker may start one of
-  // its own with the first thread).
-  int ExtraThreads(std::vector<std::string> steps, const std::string& expectedOutput) {
-    if (fBaseThreads < 0) fBaseThreads = ThreadsAtEnd(Probe({"threads"}), "");
-    steps.push_back("threads");
-    return ThreadsAtEnd(Probe(steps), expectedOutput) - fBaseThreads;
-  }
-  static int ThreadsAtEnd(const std::string& out, const std::string& expectedOutput) {
-    const size_t at = out.rfind("threads ");
-    EXPECT_NE(at, std::string::npos) << out;
-    if (at == std::string::npos) return -1000;
-    EXPECT_EQ(out.substr(0, at), expectedOutput);
-    return std::atoi(out.c_str() + at + 8);
-  }
-
   // The channel's 1024 bytes, as any other program maps them.
   platform::TSharedMemory& Memory() {
     if (!fMemory) {
@@ -81,7 +71,6 @@ class TraceChannelTest : public ::testing::Test {
   std::string fName;
   std::unique_ptr<TTraceChannel> fChannel;
   std::unique_ptr<platform::TSharedMemory> fMemory;
-  int fBaseThreads = -1;
 };
 
 TEST_F(TraceChannelTest, ReaderInAnotherProcessSeesTracedErrorsUntilItIsInterrupted) {
@@ -118,13 +107,128 @@ TEST_F(TraceChannelTest, ReaderInAnotherProcessSeesTracedErrorsUntilItIsInterrup
   }
 }
 
-TEST_F(TraceChannelTest, NoWriterThreadWithoutAReader) {
-  // Without a reader a traced error starts nothing that could hold up the
-  // end of the process.
-  const std::string traced = "EIBClientError 17 0 Faltando nome do Banco de Dados\n";
-  EXPECT_EQ(ExtraThreads({"raise-client:17"}, traced), 0);
-  auto reader = StartReader();
-  EXPECT_GT(ExtraThreads({"raise-client:17"}, traced), 0);
+TEST_F(TraceChannelTest, WriterQueueStaysBoundedAndTheNextMessageTellsOfTheDropped) {
+  // A reader of another account registers and never reads: each message
+  // waits its whole second for it, and errors come much faster than that.
+  testing::TForkedProcess silent(
+      [&](const testing::TForkedProcess::Ready& ready) {
+        auto mine = TTraceChannel::Open(fName);
+        if (!mine->RegisterReader()) _exit(1);
+        ready();
+        pause();
+      },
+      testing::TForkedProcess::AsNobody);
+  ASSERT_TRUE(silent.IsReady());
+  std::vector<std::string> reports;
+  TWriterThread writer(fName, TTraceChannel::DefaultAccess(), "Test",
+                       [&](const std::string& text) { reports.push_back(text); });
+  constexpr int kBurst = 1000;
+  const std::string text(1000, 'e');
+  for (int i = 0; i < kBurst; ++i) writer.WriteSQLData(text + std::to_string(i), TTraceFlag::tfError);
+  EXPECT_LE(writer.PeakQueued(), TWriterThread::MaxQueued);
+  EXPECT_LE(writer.Queued(), TWriterThread::MaxQueued);
+  // Once the silent one is gone, a reader that reads gets the next message
+  // that goes through, which says how many went before it unseen.
+  TTraceReader reader(fName);
+  silent.Kill();
+  writer.WriteSQLData("last", TTraceFlag::tfError);
+  std::optional<TTraceMessage> message;
+  uint64_t dropped = 0;
+  int received = 0;
+  const std::regex note(R"(\[(\d+) earlier messages dropped\]\r\n)");
+  for (;;) {
+    message = reader.ReadMessage(Clock::now() + 10s);
+    ASSERT_TRUE(message) << "the last message never came";
+    std::smatch match;
+    if (std::regex_search(message->text, match, note)) dropped += std::stoull(match[1]);
+    ++received;
+    if (message->text.ends_with("\r\nlast")) break;
+  }
+  EXPECT_TRUE(message->text.starts_with("\r\n[Application: Test]\r\n")) << message->text;
+  // Every message of the burst was either received or counted; most of
+  // them were dropped from the full queue.
+  EXPECT_GE(dropped + uint64_t(received), uint64_t(kBurst) + 1);
+  EXPECT_GE(dropped, uint64_t(kBurst) - TWriterThread::MaxQueued - 2);
+  EXPECT_LE(dropped, uint64_t(kBurst));
+  EXPECT_TRUE(reports.empty());
+}
+
+TEST_F(TraceChannelTest, WriterOpensALostChannelAnewAfterABackOff) {
+  // Another account shortens an object under the writer: the channel is
+  // lost to it (and not fatal); a later message, past the back-off, opens
+  // the channel anew and reaches the reader.
+  TTraceReader reader(fName);
+  TWriterThread writer(fName, TTraceChannel::DefaultAccess(), "Test", nullptr);
+  writer.WriteSQLData("first", TTraceFlag::tfError);
+  auto first = reader.ReadMessage(Clock::now() + 10s);
+  ASSERT_TRUE(first);
+  EXPECT_TRUE(first->text.ends_with("first"));
+  const int fd = shm_open(("/" + TTraceChannel::ObjectNames(fName).memory).c_str(), O_RDWR, 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, 0), 0);
+  close(fd);
+  writer.WriteSQLData("into the lost channel", TTraceFlag::tfError);
+  const auto lost = Clock::now();
+  // The reader finds the channel lost too, and opens it anew.
+  std::optional<TTraceMessage> next;
+  while (!next && Clock::now() - lost < TWriterThread::ReopenInterval + 10s) {
+    writer.WriteSQLData("again", TTraceFlag::tfError);
+    next = reader.ReadMessage(Clock::now() + 500ms);
+  }
+  ASSERT_TRUE(next) << "never opened anew";
+  EXPECT_TRUE(next->text.ends_with("again")) << next->text;
+  EXPECT_GE(Clock::now() - lost, TWriterThread::ReopenInterval - 1s);
+}
+
+TEST_F(TraceChannelTest, OpenFailuresSayWhatIsWrongAndWhatToDo) {
+  using Kind = platform::SharedOpenFailure::Kind;
+  const std::string object = fName + ".Mutex4_1";
+  auto failure = [&](Kind kind, mode_t mode, gid_t group, int error = EACCES) {
+    platform::SharedOpenFailure f;
+    f.kind = kind;
+    f.object = object;
+    f.error = error;
+    f.found = true;
+    f.owner = 65534;
+    f.group = group;
+    f.mode = mode;
+    return f;
+  };
+  const TTraceAccess staff{true, "staff"}, everyone{true, ""};
+  const gid_t staffId = getgrnam("staff") ? getgrnam("staff")->gr_gid : 50;
+  const std::string remove = "an administrator can remove its objects (rm /dev/shm/" + fName + ".*)";
+  struct Case {
+    platform::SharedOpenFailure failure;
+    TTraceAccess access;
+    std::string text;
+  };
+  const Case cases[] = {
+      {failure(Kind::kNoAccess, 0660, staffId), staff,
+       "no access to the trace channel " + fName + " (objects of group staff, mode 0660): ask to be added to that group"},
+      {failure(Kind::kNoAccess, 0000, 65534), everyone,
+       "no access to the trace channel " + fName + " (/dev/shm/" + object +
+           ": owner nobody, group nogroup, mode 0000): its owner has taken it away; " + remove},
+      {failure(Kind::kWrongAccess, 0666, 65534), staff,
+       "the trace channel " + fName + " is not used: /dev/shm/" + object +
+           ": owner nobody, group nogroup, mode 0666, where group staff, mode 0660 is configured; " + remove},
+      {failure(Kind::kLeased, 0666, 65534, EAGAIN), everyone,
+       "the trace channel " + fName + " is held by another process (a lease on /dev/shm/" + object +
+           ": owner nobody, group nogroup, mode 0666): messages are dropped until the kernel breaks the lease or an "
+           "administrator removes the objects (rm /dev/shm/" + fName + ".*)"},
+      {failure(Kind::kNotMember, 0, 0, EPERM), staff,
+       "cannot create the trace channel " + fName + " for group staff: this account is not a member of it"},
+      {failure(Kind::kSystem, 0, 0, EINVAL), everyone,
+       "the trace channel " + fName + " cannot be opened: " + object + ": Invalid argument"},
+  };
+  for (const Case& c : cases) EXPECT_EQ(TTraceChannel::DescribeOpenFailure(fName, c.access, c.failure), c.text);
+  // A group that does not exist: nothing is made at all.
+  try {
+    TTraceChannel::Open(fName + ".nogroup", {true, "nemvo-no-such-group"});
+    ADD_FAILURE() << "opened";
+  } catch (const EIBClientError& e) {
+    EXPECT_EQ(e.Message(), "the trace channel " + fName + ".nogroup is not used: its group nemvo-no-such-group does not exist");
+  }
+  EXPECT_NE(access(("/dev/shm/" + fName + ".nogroup.SharedMem4_1").c_str(), F_OK), 0);
 }
 
 TEST_F(TraceChannelTest, ReaderKilledWhileRegisteredHoldsNobodyUp) {
@@ -139,13 +243,12 @@ TEST_F(TraceChannelTest, ReaderKilledWhileRegisteredHoldsNobodyUp) {
   // The program's messages find no live reader: nothing waits for the dead
   // one (each message would have waited about a second for it), and the
   // count is put right.
-  ExtraThreads({}, "");  // counted before the clock starts
+  Probe({});  // loaded once before the clock starts
   const auto start = Clock::now();
-  EXPECT_GT(ExtraThreads({"raise-client:17", "raise-client:16", "raise-client:15"},
-                         "EIBClientError 17 0 Faltando nome do Banco de Dados\n"
-                         "EIBClientError 16 0 N\xE3o \xE9 poss\xEDvel executar opera\xE7\xE3o -- DB est\xE1 atualmente aberto\n"
-                         "EIBClientError 15 0 N\xE3o \xE9 poss\xEDvel executar opera\xE7\xE3o -- DB n\xE3o est\xE1 aberto\n"),
-            0);  // the writer started: the count said one reader
+  EXPECT_EQ(Probe({"raise-client:17", "raise-client:16", "raise-client:15"}),
+            "EIBClientError 17 0 Faltando nome do Banco de Dados\n"
+            "EIBClientError 16 0 N\xE3o \xE9 poss\xEDvel executar opera\xE7\xE3o -- DB est\xE1 atualmente aberto\n"
+            "EIBClientError 15 0 N\xE3o \xE9 poss\xEDvel executar opera\xE7\xE3o -- DB n\xE3o est\xE1 aberto\n");
   EXPECT_LT(Clock::now() - start, 900ms);
   EXPECT_EQ(fChannel->MonitorCount(), 0);
 
@@ -338,13 +441,17 @@ TEST_F(TraceChannelTest, LockHeldForeverOnlyDropsMessages) {
   EXPECT_EQ(message->text, "after");
 }
 
-TEST_F(TraceChannelTest, ChannelThatCannotBeCreatedSilencesTracingOnly) {
-  const int idle = ThreadsAtEnd(Probe({"threads"}), "");
-  auto out = testing::RunChild(NEMVO_BINDING_PROBE, {"raise-client:17", "raise-client:17", "threads"},
+TEST_F(TraceChannelTest, ChannelThatCannotBeOpenedSilencesTracingAndSaysSoOnce) {
+  testing::TChildProcess probe(NEMVO_BINDING_PROBE, {"raise-client:17", "raise-client:17", "raise-client:17"},
                                {{"NEMVO_TRACE_CHANNEL", "no/such/dir"}});
-  EXPECT_EQ(ThreadsAtEnd(out, "EIBClientError 17 0 Faltando nome do Banco de Dados\n"
-                              "EIBClientError 17 0 Faltando nome do Banco de Dados\n"),
-            idle);
+  const int status = probe.Finish();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  EXPECT_EQ(probe.Output(), "EIBClientError 17 0 Faltando nome do Banco de Dados\n"
+                            "EIBClientError 17 0 Faltando nome do Banco de Dados\n"
+                            "EIBClientError 17 0 Faltando nome do Banco de Dados\n");
+  EXPECT_EQ(probe.Result().err,
+            "db_binding_probe: the trace channel no/such/dir cannot be opened: no/such/dir.SharedMem4_1: Invalid "
+            "argument\n");
 }
 
 TEST_F(TraceChannelTest, NoHookAfterShutdown) {
