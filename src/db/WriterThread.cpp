@@ -45,6 +45,8 @@ void TWriterThread::WriteSQLData(std::string text, TTraceFlag flag) {
     fPeakQueued = std::max(fPeakQueued, fQueue.size());
   }
   fWake.notify_one();
+  std::unique_lock guard(fLock);
+  if (!fLooked) fLookedAt.wait_for(guard, FirstLookWait, [this] { return fLooked || fStopping; });
 }
 
 void TWriterThread::SetAccess(const TTraceAccess& access) {
@@ -115,6 +117,11 @@ void TWriterThread::Deliver(Message& message, TTraceChannel::Clock::time_point d
   }
   if (changed) fChannel.reset();
   TTraceChannel* channel = Channel(access, TTraceChannel::Clock::now());
+  {
+    std::lock_guard guard(fLock);
+    fLooked = true;
+  }
+  fLookedAt.notify_all();
   // Without a channel, or without a reader, the message goes nowhere; nobody
   // misses it.
   if (!channel || channel->MonitorCount() == 0) return;

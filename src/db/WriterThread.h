@@ -35,6 +35,11 @@ class TWriterThread {
   // After a failed open, or a channel lost under this process, the next try
   // comes no sooner than this: messages meanwhile are dropped at once.
   static constexpr auto ReopenInterval = std::chrono::seconds(5);
+  // How long the first message waits for the writer's first look at the
+  // channel. A CGI program ends its standard error with its answer, often
+  // before the writer would get to say that the channel cannot be used;
+  // the look itself never waits, so this bound is for a loaded machine.
+  static constexpr auto FirstLookWait = std::chrono::milliseconds(100);
 
   // Told once per process why the channel cannot be used (a line for the
   // program's standard error).
@@ -48,7 +53,8 @@ class TWriterThread {
   TWriterThread& operator=(const TWriterThread&) = delete;
 
   // Queues the message, stamped with the current time; never waits for
-  // anything but the queue's own lock.
+  // anything but the queue's own lock, and the first time for the writer's
+  // first look at the channel (FirstLookWait at most).
   void WriteSQLData(std::string text, TTraceFlag flag);
   // The channel is opened with `access` from the next message on (at once,
   // when it differs from the current one); off closes it.
@@ -84,6 +90,8 @@ class TWriterThread {
   uint64_t fDropped = 0;  // since the last message that went through
   TTraceAccess fAccess;
   bool fAccessChanged = false;
+  bool fLooked = false;  // the channel tried once (and any failure reported)
+  std::condition_variable fLookedAt;
   bool fStopping = false;
   TTraceChannel::Clock::time_point fStopDeadline{};
 

@@ -59,17 +59,24 @@ class TraceTest : public ::testing::Test {
     platform::RemoveSharedChannel(TTraceChannel::ObjectNames(fName));
   }
 
-  // One erroring request, timed from the program's start to its end; the
-  // attach fails with `attachMessages` ("|" between messages).
-  TimedRun ErroringRequest(const std::string& attachMessages = kAttachMessages) {
+  // What makes nemvoweb's attach fail with `attachMessages` ("|" between
+  // messages), on this test's channel: the CGI program's environment, or a
+  // FastCGI pool's.
+  CGIVars ErroringEnvironment(const std::string& attachMessages = kAttachMessages) const {
+    return {{"LD_LIBRARY_PATH", NEMVO_STANDIN_CLIENT_DIR},
+            {"NEMVO_STANDIN_ATTACH_MESSAGES", attachMessages},
+            {"NEMVO_STANDIN_ATTACH_CODE", "335544344"},
+            {"NEMVO_TRACE_CHANNEL", fName}};
+  }
+
+  // One erroring request, timed from the program's start to its end (which
+  // `timeout` cuts short); the attach fails with `attachMessages`.
+  TimedRun ErroringRequest(const std::string& attachMessages = kAttachMessages,
+                           std::chrono::milliseconds timeout = std::chrono::milliseconds(30000)) {
     const std::string body = "u=nemvo&p=secret";
-    CGIVars vars = Request("POST", "/main", body,
-                           {{"LD_LIBRARY_PATH", NEMVO_STANDIN_CLIENT_DIR},
-                            {"NEMVO_STANDIN_ATTACH_MESSAGES", attachMessages},
-                            {"NEMVO_STANDIN_ATTACH_CODE", "335544344"},
-                            {"NEMVO_TRACE_CHANNEL", fName}});
+    CGIVars vars = Request("POST", "/main", body, ErroringEnvironment(attachMessages));
     const auto start = Clock::now();
-    TimedRun timed{RunCGI(NEMVO_WEB_PROGRAM, vars, body, {.timeout = std::chrono::milliseconds(30000)}), {}};
+    TimedRun timed{RunCGI(NEMVO_WEB_PROGRAM, vars, body, {.timeout = timeout}), {}};
     timed.elapsed = Clock::now() - start;
     return timed;
   }
