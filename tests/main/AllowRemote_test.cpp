@@ -17,6 +17,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <exception>
 #include <functional>
 #include <string>
 #include <thread>
@@ -62,7 +63,12 @@ void InOwnNetwork(const std::function<void()>& body) {
         return;
       }
     }
-    body();
+    // Off the test's own thread an exception would end the whole program.
+    try {
+      body();
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what();
+    }
   }).join();
 }
 
