@@ -109,6 +109,8 @@ fail2ban_files=(/etc/fail2ban/filter.d/nemvoweb.conf /etc/fail2ban/jail.d/nemvow
 for f in /etc/nemvo/Nemvo.Config /usr/lib/cgi-bin/nemvoweb /usr/bin/nemvo-trace "${fail2ban_files[@]}"; do
   [ ! -e "$f" ] || die "$f exists outside the package; the test would overwrite it"
 done
+trace_group=nemvo-trace
+getent group "$trace_group" >/dev/null && die "a group $trace_group exists outside the package; purging would remove it"
 
 # What the package may leave behind is looked for by name, outside the
 # places that hold test data (the database server's files, this tree).
@@ -194,6 +196,12 @@ check "units not started on install: systemd sees them as not enabled" \
   bash -c '! systemctl --root=/ is-enabled nemvoweb.socket nemvoweb.service | grep -qx "enabled.*"'
 check "socket handed over as standard input, service runs as www-data" \
   bash -c "grep -qx 'StandardInput=socket' '${units[1]}' && grep -qx 'User=www-data' '${units[1]}'"
+# The SQL trace channel is the group's: made on installation, with the web
+# server's account in it (the CGI processes), and the service's too.
+check "trace group $trace_group made, a system group, www-data a member" \
+  bash -c "gid=\$(getent group $trace_group | cut -d: -f3) && [ -n \"\$gid\" ] && [ \"\$gid\" -lt 1000 ] &&
+           id -nG www-data | tr ' ' '\n' | grep -qx $trace_group"
+check "the service runs with the trace group" grep -qx "SupplementaryGroups=$trace_group" "${units[1]}"
 
 # --- Logins through lighttpd ----------------------------------------------------------
 
@@ -274,11 +282,22 @@ EOF
   esac
 }
 
-# The installed reader, under yet another account, watches this run's channel.
-setpriv --reuid=nobody --regid="$(id -g nobody)" --init-groups env NEMVO_TRACE_CHANNEL="$channel" \
+# The installed reader, under yet another account made a member of the
+# trace group for this run (no file of the machine's is changed for it),
+# watches this run's channel; coming first, it makes the channel for the
+# group, as the package's build says.
+setpriv --reuid=nobody --regid="$(id -g nobody)" --groups="$trace_group" env NEMVO_TRACE_CHANNEL="$channel" \
   /usr/bin/nemvo-trace > "$tmp/trace.out" 2> "$tmp/trace.err" 8>&- &
 reader_pid=$!
 for _ in $(seq 50); do grep -qs watching "$tmp/trace.err" && break; sleep 0.1; done
+check "nemvo-trace (a member) made the channel for the group: 0660, $trace_group" \
+  [ "$(stat -c '%a %G' "/dev/shm/$channel.SharedMem4_1" 2>/dev/null)" = "660 $trace_group" ]
+# Somebody who is no member is refused at once, and told what to ask for.
+as nobody env NEMVO_TRACE_CHANNEL="$channel" timeout 10 /usr/bin/nemvo-trace > "$tmp/stranger.out" 2> "$tmp/stranger.err" 8>&-
+echo $? > "$tmp/stranger.status"
+check "nemvo-trace as nobody (no member) refused clearly" \
+  eval '[ "$(cat "$tmp/stranger.status")" = 1 ] && [ ! -s "$tmp/stranger.out" ] &&
+        grep -qxF "nemvo-trace: no access to the trace channel $channel (objects of group $trace_group, mode 0660): ask to be added to that group" "$tmp/stranger.err"'
 
 rejected=$'Usu\xe1rio/Senha inv\xe1lidos'
 # post NAME URL CURL-ARGS...: leaves $tmp/NAME.body and $tmp/NAME.status.
@@ -337,7 +356,7 @@ fail() { failed=$((failed + 1)); echo "FAIL $*"; }
 
 serve lighttpd-cgi lighttpd lighttpd.conf "$port"
 for _ in $(seq 50); do grep -q 'Usu' "$tmp/trace.out" && break; sleep 0.1; done
-check "nemvo-trace (as nobody) printed the wrong login's database error" \
+check "nemvo-trace (a member) printed the wrong login's database error" \
   grep -q $'Usu\xc3\xa1rio\|user name and password' "$tmp/trace.out"
 stop_process "$reader_pid"
 reader_pid=""
@@ -351,6 +370,8 @@ check "FastCGI service: a pool, as $service_user, answered through every server"
   [ "$(stat -c %U "/proc/$service_pid" 2>/dev/null)" = "$service_user" -a -n "$workers" -a "$workers_users" = "$service_user" ]
 kill -TERM "$service_pid" 2>/dev/null
 for _ in $(seq 50); do kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
+check "FastCGI service: its account uses the trace channel (its log says nothing of it)" \
+  bash -c "! grep -q 'trace channel' '$tmp/fcgi/service.log'"
 check "FastCGI service: ends on SIGTERM, its workers with it" \
   bash -c "! kill -0 $service_pid 2>/dev/null && for w in $workers; do ! kill -0 \$w 2>/dev/null || exit 1; done"
 stop_process "$service_pid"
@@ -370,6 +391,7 @@ check "remove: the edited configuration stays" cmp -s /etc/nemvo/Nemvo.Config "$
 dpkg --purge nemvoweb > "$work/dpkg-purge.log" 2>&1
 check "purge: the package is gone" bash -c "! dpkg-query -W -f='\${Status}' nemvoweb 2>/dev/null | grep -q installed"
 check "purge: the configuration and /etc/nemvo are gone" [ ! -e /etc/nemvo ]
+check "purge: the trace group is gone" bash -c "! getent group $trace_group >/dev/null"
 check "purge: the fail2ban filter and jails are gone, fail2ban's own directories stay" \
   bash -c "for f in ${fail2ban_files[*]}; do [ ! -e \$f ] || exit 1; done; [ -d /etc/fail2ban/jail.d ] || ! dpkg -s fail2ban >/dev/null 2>&1"
 while read -r f; do
