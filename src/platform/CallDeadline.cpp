@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <mutex>
 
@@ -19,13 +20,18 @@ struct DeadlineSignal {
   static thread_local unsigned tLastToken;
 
   static void Fired(int, siginfo_t* info, void*) {
+    // The interrupted code may be between a call and its look at errno.
+    const int savedErrno = errno;
     // A signal queued just before its timer was deleted may arrive after
-    // another deadline was armed: the token tells whose it is.
-    for (TCallDeadline* d = tInnermost; d; d = d->fOuter)
-      if (d->fToken == unsigned(info->si_value.sival_int)) {
-        d->fConnection.ShutDown();
-        return;
-      }
+    // another deadline was armed: the token tells whose it is. One sent by
+    // anything but a timer of ours carries no token of ours and does nothing.
+    if (info->si_code == SI_TIMER)
+      for (TCallDeadline* d = tInnermost; d; d = d->fOuter)
+        if (d->fToken == unsigned(info->si_value.sival_int)) {
+          d->fConnection.ShutDown();
+          break;
+        }
+    errno = savedErrno;
   }
 };
 
@@ -34,20 +40,40 @@ thread_local unsigned DeadlineSignal::tLastToken = 0;
 
 namespace {
 
-// Not used by the program otherwise. Installed once, without SA_RESTART, so
-// that the call it lands in is not restarted.
-constexpr int kSignal = SIGALRM;
+// A real-time signal of the deadline's own. The Firebird client library
+// takes SIGALRM for itself around its sends (setitimer, a handler of its
+// own with SA_RESTART, pause): a deadline on SIGALRM that fired then would
+// reach the library's handler, and the shutdown of the connection would be
+// lost. Neither the client library, libtommath nor libcrypto use real-time
+// signals; glibc keeps the two below SIGRTMIN for itself, and valgrind takes
+// the top of the range. The first few above SIGRTMIN are what other code
+// tends to take first, so the search starts a little higher and takes the
+// first one nobody has a disposition for.
+constexpr int kFirstOffset = 3;
+constexpr int kLastOffset = 10;
 
-void InstallHandler() {
+int chosenSignal = 0;  // 0: none free, deadlines arm nothing
+
+// Installed once, without SA_RESTART, so that the call it lands in is not
+// restarted; never replaced, and no handler of anyone else's is touched.
+int InstalledSignal() {
   static std::once_flag once;
   std::call_once(once, [] {
-    struct sigaction action;
-    std::memset(&action, 0, sizeof action);
-    action.sa_sigaction = DeadlineSignal::Fired;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_SIGINFO;
-    sigaction(kSignal, &action, nullptr);
+    for (int offset = kFirstOffset; offset <= kLastOffset && SIGRTMIN + offset <= SIGRTMAX; ++offset) {
+      const int candidate = SIGRTMIN + offset;
+      struct sigaction current;
+      if (sigaction(candidate, nullptr, &current) != 0 || current.sa_handler != SIG_DFL) continue;
+      struct sigaction action;
+      std::memset(&action, 0, sizeof action);
+      action.sa_sigaction = DeadlineSignal::Fired;
+      sigemptyset(&action.sa_mask);
+      action.sa_flags = SA_SIGINFO;
+      if (sigaction(candidate, &action, nullptr) != 0) continue;
+      chosenSignal = candidate;
+      return;
+    }
   });
+  return chosenSignal;
 }
 
 }  // namespace
@@ -55,13 +81,14 @@ void InstallHandler() {
 TCallDeadline::TCallDeadline(std::chrono::milliseconds after, TSocketIdentity connection)
     : fConnection(connection) {
   if (after.count() <= 0) return;
-  InstallHandler();
+  const int signal = InstalledSignal();
+  if (signal == 0) return;
   if (++DeadlineSignal::tLastToken == 0) ++DeadlineSignal::tLastToken;  // 0 is no deadline's
   fToken = DeadlineSignal::tLastToken;
   sigevent event;
   std::memset(&event, 0, sizeof event);
   event.sigev_notify = SIGEV_THREAD_ID;
-  event.sigev_signo = kSignal;
+  event.sigev_signo = signal;
   event.sigev_value.sival_int = int(fToken);
   // This glibc offers the thread's id field under this name only.
   event._sigev_un._tid = static_cast<pid_t>(syscall(SYS_gettid));
@@ -94,6 +121,8 @@ TCallDeadline::~TCallDeadline() {
   while (*link && *link != this) link = &(*link)->fOuter;
   if (*link) *link = fOuter;
 }
+
+int TCallDeadline::Signal() { return InstalledSignal(); }
 
 bool TCallDeadline::Passed() const {
   if (!fArmed) return false;

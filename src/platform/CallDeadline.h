@@ -11,8 +11,9 @@
 namespace nemvo::platform {
 
 // While it lives, a system call that the constructing thread is still blocked
-// in when `after` has passed returns EINTR (interrupted by a signal whose
-// handler does nothing else). The signal comes once, to this thread only;
+// in when `after` has passed returns EINTR (interrupted by a real-time signal
+// of the deadline's own, Signal(), whose handler does nothing else; SIGALRM
+// and every other signal's handler are left to whoever set them). The signal comes once, to this thread only;
 // calls that restart after an interruption are not ended by it. For those,
 // `connection` names the socket the call waits on: it is shut down at the
 // same moment (if the descriptor still refers to that socket), so the
@@ -29,6 +30,11 @@ class TCallDeadline {
 
   // Whether the deadline passed while this object lived.
   bool Passed() const;
+
+  // The signal deadlines use (SIGRTMIN+3, or the next one above it that had
+  // no handler when the first deadline was armed); 0 when none of SIGRTMIN+3
+  // to SIGRTMIN+10 was free, and then no deadline is ever armed.
+  static int Signal();
 
  private:
   friend struct DeadlineSignal;

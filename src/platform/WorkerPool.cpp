@@ -44,8 +44,9 @@ constexpr int kTakenSignals[] = {SIGTERM, SIGINT,  SIGQUIT, SIGHUP,  SIGUSR1, SI
                                  SIGCHLD, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR, SIGSTKFLT};
 // What a worker ignores of them: the service manager sends its reload and
 // rotation signals to every process of the service, and they are the pool's.
-// SIGALRM too: a call's deadline (CallDeadline.h) puts its own handler in
-// place when first armed, and that handler lets a stray one pass.
+// SIGALRM too, which nothing of the worker's own uses (a call's deadline has a
+// real-time signal, CallDeadline.h): a stray one ends no worker, and the
+// client library's own handler, while it has one, is left in peace.
 constexpr int kWorkerIgnores[] = {SIGHUP, SIGUSR1, SIGUSR2, SIGALRM, SIGVTALRM, SIGPROF, SIGPOLL, SIGPWR, SIGSTKFLT};
 
 std::string ExitText(int status) {

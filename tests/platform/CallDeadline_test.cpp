@@ -5,12 +5,15 @@
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <functional>
 #include <thread>
+
+#include "platform/standin/AlarmedWait.h"
 
 namespace nemvo::platform {
 namespace {
@@ -206,6 +209,38 @@ TEST(CallDeadline, NestedDeadlinesEndTheirOwnConnections) {
   }
   EXPECT_TRUE(Whole(earlyConnection)) << "a deadline gone before its time ended its connection";
   for (int fd : {outerConnection, innerConnection, earlyConnection}) close(fd);
+}
+
+// The client library's send path takes SIGALRM for itself while it waits
+// (platform/standin/AlarmedWait.h): a deadline firing then still ends the
+// wait, and the library's handler stays SIGALRM's throughout and after as it
+// left it. In a worker SIGALRM is otherwise ignored.
+TEST(CallDeadline, EndsAWaitThatTheClientLibraryTimesWithSIGALRM) {
+  struct sigaction ignore {}, before{};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  ASSERT_EQ(sigaction(SIGALRM, &ignore, &before), 0);
+  SilentPeer peer;
+  const int fd = peer.Connect();
+  const auto start = Clock::now();
+  testing::AlarmedWait::Outcome outcome;
+  {
+    TCallDeadline deadline(300ms, IdentityOf(fd));
+    outcome = testing::AlarmedWait::Run(fd, 3000ms, 40ms);
+    EXPECT_TRUE(deadline.Passed());
+  }
+  const auto took = Clock::now() - start;
+  EXPECT_EQ(outcome.result, 0) << "the wait was not ended as for a closed connection";
+  EXPECT_GE(took, 250ms);
+  EXPECT_LT(took, 2000ms);
+  EXPECT_GE(outcome.alarms, 2) << "the library's alarms did not come while it waited";
+  EXPECT_TRUE(outcome.handlerKept) << "the deadline replaced the library's SIGALRM handler";
+  struct sigaction after {};
+  ASSERT_EQ(sigaction(SIGALRM, &before, &after), 0);
+  EXPECT_EQ(after.sa_handler, SIG_IGN) << "SIGALRM's disposition changed";
+  EXPECT_GE(TCallDeadline::Signal(), SIGRTMIN);
+  EXPECT_LT(TCallDeadline::Signal(), SIGRTMAX);
+  close(fd);
 }
 
 }  // namespace
