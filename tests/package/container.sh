@@ -60,9 +60,9 @@ ct_boot() {
     --machine="nemvopkg$$" "$@" > "$log" 2>&1 8>&- &
   ct_nspawn=$!
   for i in $(seq 100); do
-    for p in $(pgrep -x systemd); do
-      [ "$(readlink "/proc/$p/root" 2>/dev/null)" = "$ct_dir" ] && ct_leader=$p
-    done
+    # nspawn's child is the container's init (its root reads "/" from
+    # here: it has a mount namespace of its own).
+    ct_leader=$(pgrep -P "$ct_nspawn" -x systemd | head -n1)
     [ -n "$ct_leader" ] && break
     kill -0 "$ct_nspawn" 2>/dev/null || break
     sleep 0.1
@@ -73,7 +73,12 @@ ct_boot() {
     return 1
   fi
   local state
-  state=$(timeout 90 nsenter -t "$ct_leader" -a systemctl is-system-running --wait 2>&1)
+  # Until its manager is up, systemctl cannot reach it at all.
+  for i in $(seq 300); do
+    state=$(timeout 90 nsenter -t "$ct_leader" -a systemctl is-system-running --wait 2>&1)
+    [[ $state == *"Failed to connect to bus"* ]] || break
+    sleep 0.2
+  done
   case $state in
     running) return 0 ;;
     *)
@@ -92,12 +97,12 @@ ct_run() { nsenter -t "$ct_leader" -a -- "$@"; }
 ct_stop() {
   [ -n "$ct_nspawn" ] || return 0
   if [ -n "$ct_leader" ]; then ct_run systemctl poweroff --no-block >/dev/null 2>&1 || kill -TERM "$ct_nspawn" 2>/dev/null; fi
-  local i p
+  local i
   for i in $(seq 200); do kill -0 "$ct_nspawn" 2>/dev/null || break; sleep 0.1; done
   if kill -0 "$ct_nspawn" 2>/dev/null; then
-    for p in /proc/[0-9]*; do
-      [ "$(readlink "$p/root" 2>/dev/null)" = "$ct_dir" ] && kill -9 "${p#/proc/}" 2>/dev/null
-    done
+    # The init's end ends every process of its pid namespace.
+    [ -z "$ct_leader" ] || kill -9 "$ct_leader" 2>/dev/null
+    for i in $(seq 50); do kill -0 "$ct_nspawn" 2>/dev/null || break; sleep 0.1; done
     kill -9 "$ct_nspawn" 2>/dev/null
   fi
   wait "$ct_nspawn" 2>/dev/null
