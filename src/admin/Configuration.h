@@ -76,6 +76,22 @@ inline constexpr const char* SQLTraceGroupKey = "SQLTraceGroup";
 // line break).
 inline constexpr const char* AbsentValue = "\n";
 
+// The arithmetic of a FastCGI worker's logins (platform/ModularPower.h),
+// read when a worker starts: "library" (or anything but "libcrypto" or
+// nothing) leaves it all to the client library's own; libcrypto otherwise,
+// when its known-answer test passes. The command line's --login-arithmetic,
+// when given, goes first.
+inline constexpr const char* LoginArithmeticKey = "LoginArithmetic";
+inline bool LoginArithmeticIsLibrary(std::string_view value) {
+  auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; };
+  constexpr std::string_view wanted = "libcrypto";
+  if (value.empty()) return false;
+  if (value.size() != wanted.size()) return true;
+  for (size_t i = 0; i < value.size(); ++i)
+    if (lower(value[i]) != wanted[i]) return true;
+  return false;
+}
+
 // The support database when the file names none: the LAN database server
 // chosen at build time, and the database's path on that server.
 inline std::string DefaultDBSuporte() { return std::string(build::DBServer) + ":D:\\Nemvo\\Dados\\NEMVOSUPORTE.FDB"; }

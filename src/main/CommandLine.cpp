@@ -76,6 +76,14 @@ const std::map<std::string, Setter>& Setters() {
          o.ownLoginLog = v == "stderr";
          return true;
        }},
+      {"--login-arithmetic", [](FastCGIPoolOptions& o, const std::string& v, std::string& error) {
+         if (v != "library" && v != "libcrypto") {
+           error = (v.empty() ? std::string("nothing") : v) + " is neither library nor libcrypto";
+           return false;
+         }
+         o.loginArithmetic = v;
+         return true;
+       }},
       {"--status-path", ServedPath(&FastCGIPoolOptions::statusPath)},
       {"--ping-path", ServedPath(&FastCGIPoolOptions::pingPath)},
       {"--access-log", Text([](auto& o, const std::string& v) { o.accessLog = v; })},
@@ -183,6 +191,7 @@ std::string FastCGIUsage() {
          "                [--status-path PATH] [--ping-path PATH] [--access-log FILE|-] [--log FILE]\n"
          "                [--login-log server|stderr] [--backlog N] [--allow-remote ADDR[/PREFIX],...]\n"
          "                [--socket-owner USER] [--socket-group GROUP] [--socket-mode MODE]\n"
+         "                [--login-arithmetic library|libcrypto]\n"
          "       (without arguments: a CGI program, or a FastCGI server when standard input is a\n"
          "       listening socket)\n";
 }

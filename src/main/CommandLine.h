@@ -27,6 +27,9 @@ struct FastCGIPoolOptions {
   // error log, through each request's error stream, or the pool's own
   // standard error (the journal, under systemd).
   bool ownLoginLog = false;
+  // --login-arithmetic: "library" or "libcrypto" for every worker's logins;
+  // empty: the configuration's LoginArithmetic decides (platform/ModularPower.h).
+  std::string loginArithmetic = {};
   // A pool that grows on demand (--workers-min/--workers-max): workers kept
   // and most workers; both 0: a static pool of `workers`.
   int workersMin = 0, workersMax = 0;

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "admin/Configuration.h"
+#include "admin/IniFile.h"
 #include "admin/WM1.h"
 #include "base/Exception.h"
 #include "base/RequestProgress.h"
@@ -79,16 +81,32 @@ struct PoolReport {
   TFastCGIPeerFilter peers;
 };
 
+// A worker pays for many logins: their arithmetic by libcrypto, loaded and
+// tested now rather than during the first request (platform/ModularPower.h),
+// unless the command line (`commandLine`: "library", "libcrypto" or empty)
+// or else the configuration says "library".
+void ChooseLoginArithmetic(const std::string& commandLine) {
+  platform::LoginArithmeticRequest request;
+  request.clientLibrary = build::ClientLibrary;
+  if (commandLine == "library") {
+    request.switchedOffBy = "--login-arithmetic library";
+  } else if (commandLine.empty()) {
+    TIniFile config(ConfigFilePath);
+    const std::string value = config.ReadString(ConfigSection, LoginArithmeticKey, "");
+    if (LoginArithmeticIsLibrary(value))
+      request.switchedOffBy = std::string(LoginArithmeticKey) + "=" + value + " in " + ConfigFilePath;
+  }
+  platform::UseLoginArithmetic(request);
+}
+
 // Serves FastCGI requests on `listenSocket` until asked to end (or after
 // `maxRequests`, 0: no limit).
 int ServeFastCGI(int listenSocket, int64_t maxRequests, const TFastCGILimits& limits, bool ownLoginLog = false,
-                 const PoolReport* report = nullptr) {
+                 const PoolReport* report = nullptr, const std::string& loginArithmetic = {}) {
   int exitCode = 0;
   std::unique_ptr<TWorkerReporter> reporter;
   try {
-    // A worker pays for many logins: their arithmetic by libcrypto, loaded
-    // now rather than during the first request (platform/ModularPower.h).
-    platform::UseFastModularPower();
+    ChooseLoginArithmetic(loginArithmetic);
     const int channel = platform::OpenTerminationChannel();
     if (channel < 0) throw EOSError::FromLastError(errno);
     auto application = std::make_unique<TFastCGIApplication>(listenSocket, channel, maxRequests, limits);
@@ -200,9 +218,10 @@ int RunPool(const std::vector<std::string>& args) {
   limits.workers = maxWorkers;
   const int64_t maxRequests = options->maxRequests;
   const bool ownLoginLog = options->ownLoginLog;
+  const std::string loginArithmetic = options->loginArithmetic;
   const int exitCode = platform::RunWorkerPool(poolOptions, [&](int place) {
     report.place = place;
-    return ServeFastCGI(socket.fd, maxRequests, limits, ownLoginLog, &report);
+    return ServeFastCGI(socket.fd, maxRequests, limits, ownLoginLog, &report, loginArithmetic);
   });
   platform::CloseListeningSocket(socket);
   return exitCode;

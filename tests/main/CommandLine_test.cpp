@@ -80,6 +80,9 @@ TEST(CommandLine, PoolOptions) {
       {{"--fastcgi", "unix:/s", "--login-log", "stderr"}, "", {.address = "unix:/s", .ownLoginLog = true}},
       {{"--fastcgi", "unix:/s", "--login-log=server"}, "", {.address = "unix:/s"}},
       {{"--fastcgi", "unix:/s", "--login-log", "journal"}, "--login-log: journal is neither server nor stderr"},
+      {{"--fastcgi", "unix:/s", "--login-arithmetic", "library"}, "", {.address = "unix:/s", .loginArithmetic = "library"}},
+      {{"--fastcgi", "unix:/s", "--login-arithmetic=libcrypto"}, "", {.address = "unix:/s", .loginArithmetic = "libcrypto"}},
+      {{"--fastcgi", "unix:/s", "--login-arithmetic", "off"}, "--login-arithmetic: off is neither library nor libcrypto"},
       {{"--fastcgi", "unix:/s", "--login-log="}, "--login-log: nothing is neither server nor stderr"},
       {{"--fastcgi", "unix:/s", "--workers-min", "0", "--workers-max=4", "--idle-timeout", "30"},
        "",
@@ -130,6 +133,7 @@ TEST(CommandLine, PoolOptions) {
     EXPECT_EQ(options->shutdownSeconds, line.expected.shutdownSeconds) << joined;
     EXPECT_EQ(options->ioTimeoutSeconds, line.expected.ioTimeoutSeconds) << joined;
     EXPECT_EQ(options->ownLoginLog, line.expected.ownLoginLog) << joined;
+    EXPECT_EQ(options->loginArithmetic, line.expected.loginArithmetic) << joined;
     EXPECT_EQ(options->workersMin, line.expected.workersMin) << joined;
     EXPECT_EQ(options->workersMax, line.expected.workersMax) << joined;
     EXPECT_EQ(options->idleTimeoutSeconds, line.expected.idleTimeoutSeconds) << joined;

@@ -170,41 +170,64 @@ size_t Occurrences(const std::string& text, const std::string& what) {
   return n;
 }
 
-// A worker's logins compute with libcrypto: the client library's calls of
-// mp_exptmod reach the program's own (which the executable must export), and
-// that one says on standard error which code delivered each result. Without
-// a loadable libcrypto (a file under its name that the loader refuses) the
-// worker says so once, and its logins are the client library's own work.
-TEST_F(ServerFastCGI, LoginArithmeticIsLibcryptosInAWorker) {
-  const std::string expected = Prepare(kServerCases[0]);
+// A worker's logins compute with libcrypto once its known-answer test has
+// passed: the client library's calls of mp_exptmod reach the program's own
+// (which the executable must export), and that one says on standard error
+// which code delivered each result. Each worker says once which arithmetic
+// it uses and why. Switched off (command line or configuration), without a
+// loadable libcrypto (a file under its name that the loader refuses) or with
+// one whose powers are wrong, the logins are the client library's own work
+// and succeed all the same.
+TEST_F(ServerFastCGI, LoginArithmeticOfAWorker) {
   struct Setting {
     const char* name;
     CGIVars env;
-    const char* deliveredBy;
-    const char* notBy;
-    bool saysLibcryptoIsMissing;
+    std::vector<std::string> args;
+    std::string config;  // more of the configuration's section
+    std::string says;    // the worker's line, after "login arithmetic: "
+    bool libcrypto;      // whether libcrypto computes
   };
+  const std::string report = "NEMVO_REPORT_MODULAR_POWERS";
   const Setting settings[] = {
-      {"libcrypto at hand", {{"NEMVO_REPORT_MODULAR_POWERS", "1"}}, "mp_exptmod: libcrypto\n", "mp_exptmod: library\n",
-       false},
+      {"libcrypto at hand", {{report, "1"}}, {}, "", "libcrypto (known-answer test passed)", true},
+      {"asked for on the command line", {{report, "1"}}, {"--login-arithmetic", "libcrypto"}, "LoginArithmetic=library\n",
+       "libcrypto (known-answer test passed)", true},
+      {"switched off on the command line", {{report, "1"}}, {"--login-arithmetic", "library"}, "",
+       "library (switched off by --login-arithmetic library)", false},
+      {"switched off in the configuration", {{report, "1"}}, {}, "LoginArithmetic=library\n",
+       "library (switched off by LoginArithmetic=library in " + ProgramConfig::Path() + ")", false},
       {"libcrypto unloadable",
-       {{"NEMVO_REPORT_MODULAR_POWERS", "1"}, {"LD_LIBRARY_PATH", NEMVO_UNLOADABLE_CRYPTO_DIR}},
-       "mp_exptmod: library\n", "mp_exptmod: libcrypto\n", true},
+       {{report, "1"}, {"LD_LIBRARY_PATH", NEMVO_UNLOADABLE_CRYPTO_DIR}},
+       {},
+       "",
+       std::string("library (") + NEMVO_UNLOADABLE_CRYPTO_DIR + "/libcrypto.so.3: ",
+       false},
+      {"libcrypto computing wrong powers",
+       {{report, "1"}, {"LD_LIBRARY_PATH", NEMVO_WRONG_CRYPTO_DIR}},
+       {},
+       "",
+       "library (libcrypto's result is not the known one)",
+       false},
   };
   for (const Setting& setting : settings) {
-    FastCGIPool pool(kProgram, {.workers = 1, .env = setting.env});
+    SCOPED_TRACE(setting.name);
+    ServerCase c = kServerCases[0];
+    c.config += setting.config;
+    const std::string expected = Prepare(c);
+    FastCGIPool pool(kProgram, {.workers = 1, .env = setting.env, .extraArgs = setting.args});
     for (int i = 0; i < 2; ++i) {
       CGIRun run = RunFastCGI(pool, Vars("POST", "/main", kRight, {}), Fill(kRight));
-      EXPECT_EQ(run.out, expected) << setting.name;
+      EXPECT_EQ(run.out, expected);
     }
     EXPECT_EQ(pool.Stop(10s), 0) << pool.Log();
     const std::string log = pool.Log();
+    const char* deliveredBy = setting.libcrypto ? "mp_exptmod: libcrypto\n" : "mp_exptmod: library\n";
+    const char* notBy = setting.libcrypto ? "mp_exptmod: library\n" : "mp_exptmod: libcrypto\n";
     // Each login computes several powers (four with Firebird 3's client).
-    EXPECT_GE(Occurrences(log, setting.deliveredBy), 2u) << setting.name << "\n" << log;
-    EXPECT_EQ(Occurrences(log, setting.notBy), 0u) << setting.name << "\n" << log;
-    EXPECT_EQ(Occurrences(log, "logins use the client library's own arithmetic"),
-              setting.saysLibcryptoIsMissing ? 1u : 0u)
-        << setting.name << "\n" << log;
+    EXPECT_GE(Occurrences(log, deliveredBy), 2u) << log;
+    EXPECT_EQ(Occurrences(log, notBy), 0u) << log;
+    EXPECT_EQ(Occurrences(log, "]: login arithmetic: " + setting.says), 1u) << log;
+    EXPECT_EQ(Occurrences(log, "login arithmetic: "), 1u) << log;
   }
 }
 

@@ -2,7 +2,8 @@
 // client library would otherwise call: the same result and the same return
 // code for every case, each one with the result written over nothing, over
 // the base, over the exponent and over the modulus; and which of the two
-// delivered it (libcrypto for what it is made for, the library for the rest).
+// delivered it (libcrypto for what it is made for once its known-answer test
+// has passed, the library for the rest and for everything otherwise).
 #include "platform/ModularPower.h"
 
 #include <dlfcn.h>
@@ -180,19 +181,26 @@ std::vector<Operands> UsualCases() {
   };
 }
 
+// A TModularPower whose known-answer test ran with the test's libtommath.
+struct TestedPower : TModularPower {
+  explicit TestedPower(const std::string& crypto = DefaultCryptoLibrary) : TModularPower(crypto) {
+    EXPECT_TRUE(Loaded()) << LoadError();
+    EXPECT_EQ(SelfTest(Tom().handle), "");
+  }
+};
+
 TEST(ModularPower, UsualCasesAreLibcryptosAndTheLibrarysResult) {
   ASSERT_NE(Tom().power, nullptr) << "libtommath.so.1: " << dlerror();
-  TModularPower power;
-  ASSERT_TRUE(power.Loaded()) << power.LoadError();
+  TestedPower power;
+  ASSERT_TRUE(power.Tested());
   ExpectSameAsLibrary(power, UsualCases(), Source::libcrypto);
-  EXPECT_FALSE(power.Dropped());
   EXPECT_EQ(power.LibraryCount(), 0u);
 }
 
 TEST(ModularPower, RandomCasesAreLibcryptosAndTheLibrarysResult) {
   ASSERT_NE(Tom().power, nullptr);
-  TModularPower power;
-  ASSERT_TRUE(power.Loaded()) << power.LoadError();
+  TestedPower power;
+  ASSERT_TRUE(power.Tested());
   std::mt19937_64 random(20261210);
   for (int i = 0; i < 300; ++i) {
     Operands o;
@@ -233,61 +241,79 @@ TEST(ModularPower, UnusualCasesAreTheLibrarys) {
       {"modulus zero", Random(16, random), Random(16, random), {}},
       {"negative modulus", Random(128, random), Random(128, random), p, false, false, true},
   };
-  TModularPower power;
-  ASSERT_TRUE(power.Loaded()) << power.LoadError();
+  TestedPower power;
   ExpectSameAsLibrary(power, cases, Source::library);
   EXPECT_EQ(power.FastCount(), 0u);
   // And the usual ones still go to libcrypto afterwards.
   ExpectSameAsLibrary(power, UsualCases(), Source::libcrypto);
 }
 
-// A libcrypto that cannot be used: not there, not a shared object, or
-// without the functions. Every result is the library's.
-TEST(ModularPower, WithoutUsableLibcryptoEveryResultIsTheLibrarys) {
+// libcrypto is not used unless its known-answer test passed with the
+// caller's integer library: not loadable, not a shared object, without the
+// functions, computing wrong powers, an integer library without the
+// converters, or the test not run at all. Every result is then the library's,
+// and nothing is said (the process's line says why, once).
+TEST(ModularPower, WithoutAPassedKnownAnswerTestEveryResultIsTheLibrarys) {
   ASSERT_NE(Tom().power, nullptr);
   const std::string notAnObject = ::testing::TempDir() + "/nemvo-not-a-library.so";
   FILE* file = fopen(notAnObject.c_str(), "w");
   ASSERT_NE(file, nullptr);
   fputs("not a shared object\n", file);
   fclose(file);
-  const std::string unusable[] = {"libnemvo-no-such-crypto.so.3", notAnObject, "libm.so.6"};
-  for (const std::string& library : unusable) {
-    TModularPower power(library);
-    EXPECT_FALSE(power.Loaded()) << library;
-    EXPECT_NE(power.LoadError(), "") << library;
+  void* converterless = dlopen(NEMVO_CONVERTERLESS_INTEGERS, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(converterless, nullptr) << dlerror();
+  struct Setting {
+    std::string crypto;
+    void* testedWith;          // null: the test is not run
+    std::string testSays;      // what the test answers, in part
+  };
+  const Setting settings[] = {
+      {"libnemvo-no-such-crypto.so.3", Tom().handle, "libnemvo-no-such-crypto.so.3: cannot open shared object file"},
+      {notAnObject, Tom().handle, notAnObject + ": "},
+      {"libm.so.6", Tom().handle, "libm.so.6: BN_CTX_new is missing"},
+      {NEMVO_WRONG_POWER_CRYPTO, Tom().handle, "libcrypto's result is not the known one"},
+      {DefaultCryptoLibrary, converterless, "the integer library does not export mp_to_unsigned_bin"},
+      {DefaultCryptoLibrary, nullptr, ""},
+  };
+  for (const Setting& setting : settings) {
+    SCOPED_TRACE(setting.crypto + (setting.testedWith == converterless ? " with the converterless library" : ""));
+    TModularPower power(setting.crypto);
+    if (setting.testedWith) {
+      testing::OutputCapture errors(2);
+      const std::string says = power.SelfTest(setting.testedWith);
+      EXPECT_NE(says.find(setting.testSays), std::string::npos) << says;
+      EXPECT_EQ(errors.Text(), "");
+    }
+    EXPECT_FALSE(power.Tested());
     ExpectSameAsLibrary(power, UsualCases(), Source::library);
-    EXPECT_EQ(power.FastCount(), 0u) << library;
+    EXPECT_EQ(power.FastCount(), 0u);
   }
+  dlclose(converterless);
   unlink(notAnObject.c_str());
 }
 
-// The first result libcrypto computes is checked against the library's: one
-// that differs is not delivered, and libcrypto is not asked again.
-TEST(ModularPower, WrongFirstResultDropsLibcryptoForGood) {
+// Tested with one integer library, a caller of another one (here, one whose
+// mp_exptmod answers MP_VAL to everything) gets that one's own function.
+TEST(ModularPower, ACallerOfAnotherIntegerLibraryGetsItsOwn) {
   ASSERT_NE(Tom().power, nullptr);
-  TModularPower power(NEMVO_WRONG_POWER_CRYPTO);
-  ASSERT_TRUE(power.Loaded()) << power.LoadError();
-  const std::vector<Operands> cases = UsualCases();
-  testing::OutputCapture errors(2);
-  ExpectSameAsLibrary(power, cases, Source::library);
-  const std::string logged = errors.Text();
-  EXPECT_TRUE(power.Dropped());
+  void* other = dlopen(NEMVO_CONVERTERLESS_INTEGERS, RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(other, nullptr) << dlerror();
+  TestedPower power;
+  Int g({2}), x({3}), p({5}), y;
+  Source source = Source::libcrypto;
+  EXPECT_EQ(power.Compute(other, g.Get(), x.Get(), p.Get(), y.Get(), &source), MP_VAL);
+  EXPECT_EQ(source, Source::library);
   EXPECT_EQ(power.FastCount(), 0u);
-  EXPECT_EQ(power.LibraryCount(), 4 * cases.size());
-  // Said once, however many results follow.
-  EXPECT_NE(logged.find("mp_exptmod: libcrypto's result differs from the library's own"), std::string::npos) << logged;
-  EXPECT_EQ(std::count(logged.begin(), logged.end(), '\n'), 1) << logged;
+  dlclose(other);
 }
 
-// Threads that start at once on a new object (each may be the first, whose
-// result is checked) all get the library's results.
+// Threads that start at once on a tested object all get their own results.
 TEST(ModularPower, ConcurrentCallsGetTheirOwnResults) {
   ASSERT_NE(Tom().power, nullptr);
   const std::vector<Operands> cases = UsualCases();
   std::vector<Outcome> expected;
   for (const Operands& o : cases) expected.push_back(Expected(o));
-  TModularPower power;
-  ASSERT_TRUE(power.Loaded()) << power.LoadError();
+  TestedPower power;
   std::vector<std::thread> threads;
   std::vector<int> wrong(4, 0);
   for (size_t t = 0; t < wrong.size(); ++t) {
@@ -302,22 +328,36 @@ TEST(ModularPower, ConcurrentCallsGetTheirOwnResults) {
   }
   for (std::thread& t : threads) t.join();
   EXPECT_EQ(wrong, std::vector<int>(4, 0));
-  EXPECT_FALSE(power.Dropped());
   EXPECT_EQ(power.FastCount(), 4 * cases.size());
 }
 
-// A caller whose scope has no integer library (or whose mp_exptmod would be
-// the program's own) gets an error, never a call of itself.
-TEST(ModularPower, ScopeWithoutTheLibraryFailsTheCall) {
-  TModularPower power;
+// A caller whose scope has no integer library (none identified, the
+// program's own, a library without one) gets the next definition of
+// mp_exptmod among the loaded objects: here the test's privately loaded
+// libtommath, as the client library loads its own. Never a call of itself,
+// never MP_VAL for want of one. So does the program's exported function
+// called from the program itself, whose caller no library identifies.
+TEST(ModularPower, ACallerWithoutTheLibraryGetsTheNextDefinition) {
+  ASSERT_NE(Tom().power, nullptr);
   void* program = dlopen(nullptr, RTLD_NOW);
   void* other = dlopen("libm.so.6", RTLD_NOW | RTLD_NOLOAD);
-  Int g({2}), x({3}), p({5}), y;
-  for (void* scope : {static_cast<void*>(nullptr), program, other}) {
-    Source source = Source::libcrypto;
-    EXPECT_EQ(power.Compute(scope, g.Get(), x.Get(), p.Get(), y.Get(), &source), MP_VAL);
-    EXPECT_EQ(source, Source::library);
+  for (bool tested : {false, true}) {
+    TModularPower power;
+    if (tested) {
+      ASSERT_EQ(power.SelfTest(Tom().handle), "");
+    }
+    for (void* scope : {static_cast<void*>(nullptr), program, other}) {
+      Int g({2}), x({3}), p({5}), y;
+      Source source = Source::libcrypto;
+      EXPECT_EQ(power.Compute(scope, g.Get(), x.Get(), p.Get(), y.Get(), &source), MP_OKAY) << tested;
+      EXPECT_EQ(y.Text(), "03") << tested;
+      EXPECT_EQ(source, Source::library) << tested;
+    }
   }
+  EXPECT_EQ(LibraryModularPower(nullptr), reinterpret_cast<TModularPower::PowerFunction>(Tom().power));
+  Int g({7}), x({9}), p({11}), y;
+  EXPECT_EQ(::mp_exptmod(g.Get(), x.Get(), p.Get(), y.Get()), MP_OKAY);
+  EXPECT_EQ(y.Text(), "08");
   if (other) dlclose(other);
   dlclose(program);
 }
