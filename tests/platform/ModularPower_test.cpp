@@ -182,8 +182,8 @@ std::vector<Operands> UsualCases() {
 }
 
 // A TModularPower whose known-answer test ran with the test's libtommath.
-struct TestedPower : TModularPower {
-  explicit TestedPower(const std::string& crypto = DefaultCryptoLibrary) : TModularPower(crypto) {
+struct TestedModularPower : TModularPower {
+  explicit TestedModularPower(const std::string& crypto = DefaultCryptoLibrary) : TModularPower(crypto) {
     EXPECT_TRUE(Loaded()) << LoadError();
     EXPECT_EQ(SelfTest(Tom().handle), "");
   }
@@ -191,7 +191,7 @@ struct TestedPower : TModularPower {
 
 TEST(ModularPower, UsualCasesAreLibcryptosAndTheLibrarysResult) {
   ASSERT_NE(Tom().power, nullptr) << "libtommath.so.1: " << dlerror();
-  TestedPower power;
+  TestedModularPower power;
   ASSERT_TRUE(power.Tested());
   ExpectSameAsLibrary(power, UsualCases(), Source::libcrypto);
   EXPECT_EQ(power.LibraryCount(), 0u);
@@ -199,7 +199,7 @@ TEST(ModularPower, UsualCasesAreLibcryptosAndTheLibrarysResult) {
 
 TEST(ModularPower, RandomCasesAreLibcryptosAndTheLibrarysResult) {
   ASSERT_NE(Tom().power, nullptr);
-  TestedPower power;
+  TestedModularPower power;
   ASSERT_TRUE(power.Tested());
   std::mt19937_64 random(20261210);
   for (int i = 0; i < 300; ++i) {
@@ -241,7 +241,7 @@ TEST(ModularPower, UnusualCasesAreTheLibrarys) {
       {"modulus zero", Random(16, random), Random(16, random), {}},
       {"negative modulus", Random(128, random), Random(128, random), p, false, false, true},
   };
-  TestedPower power;
+  TestedModularPower power;
   ExpectSameAsLibrary(power, cases, Source::library);
   EXPECT_EQ(power.FastCount(), 0u);
   // And the usual ones still go to libcrypto afterwards.
@@ -298,7 +298,7 @@ TEST(ModularPower, ACallerOfAnotherIntegerLibraryGetsItsOwn) {
   ASSERT_NE(Tom().power, nullptr);
   void* other = dlopen(NEMVO_CONVERTERLESS_INTEGERS, RTLD_NOW | RTLD_LOCAL);
   ASSERT_NE(other, nullptr) << dlerror();
-  TestedPower power;
+  TestedModularPower power;
   Int g({2}), x({3}), p({5}), y;
   Source source = Source::libcrypto;
   EXPECT_EQ(power.Compute(other, g.Get(), x.Get(), p.Get(), y.Get(), &source), MP_VAL);
@@ -307,13 +307,28 @@ TEST(ModularPower, ACallerOfAnotherIntegerLibraryGetsItsOwn) {
   dlclose(other);
 }
 
+// libtommath's own calls of mp_exptmod (its prime tests and square roots
+// call it through its symbol table, which the program's exported function
+// takes over) are known by where they come from, and go straight back to it.
+TEST(ModularPower, KnowsTheTestedLibrarysOwnCode) {
+  ASSERT_NE(Tom().power, nullptr);
+  TModularPower untested;
+  EXPECT_FALSE(untested.InTestedLibrary(reinterpret_cast<const void*>(Tom().power)));
+  TestedModularPower power;
+  EXPECT_TRUE(power.InTestedLibrary(reinterpret_cast<const void*>(Tom().power)));
+  EXPECT_TRUE(power.InTestedLibrary(reinterpret_cast<const void*>(Tom().compareDigit)));
+  EXPECT_FALSE(power.InTestedLibrary(reinterpret_cast<const void*>(&Expected)));
+  EXPECT_FALSE(power.InTestedLibrary(reinterpret_cast<const void*>(&dlopen)));
+  EXPECT_EQ(power.TestedPower(), reinterpret_cast<TModularPower::PowerFunction>(Tom().power));
+}
+
 // Threads that start at once on a tested object all get their own results.
 TEST(ModularPower, ConcurrentCallsGetTheirOwnResults) {
   ASSERT_NE(Tom().power, nullptr);
   const std::vector<Operands> cases = UsualCases();
   std::vector<Outcome> expected;
   for (const Operands& o : cases) expected.push_back(Expected(o));
-  TestedPower power;
+  TestedModularPower power;
   std::vector<std::thread> threads;
   std::vector<int> wrong(4, 0);
   for (size_t t = 0; t < wrong.size(); ++t) {
