@@ -48,9 +48,11 @@ void LeaseEveryObject(const std::string& name, const Ready& ready) {
   for (;;) pause();
 }
 
-// nemvo-trace as nobody, with `group` as a supplementary group or none.
-std::vector<std::string> AsNobody(const std::string& group, std::vector<std::string> command) {
-  std::vector<std::string> args = {"--reuid=nobody", "--regid=nogroup"};
+// setpriv's arguments that run `command` as `account` (with the group
+// nogroup), with `group` as a supplementary group or none.
+std::vector<std::string> AsAccount(const std::string& account, const std::string& group,
+                                   std::vector<std::string> command) {
+  std::vector<std::string> args = {"--reuid=" + account, "--regid=nogroup"};
   args.push_back(group.empty() ? "--clear-groups" : "--groups=" + group);
   args.insert(args.end(), command.begin(), command.end());
   return args;
@@ -140,23 +142,20 @@ TEST_F(TraceAccessTest, GroupMembersReadOthersAreRefusedClearly) {
   ProgramConfig::WriteSection("DBSuporte=127.0.0.1:/nonexistent/nemvo-trace.fdb\nSQLTraceGroup=" + std::string(kGroup) +
                               "\n");
   RemoveChannel();
-  // A member comes first: it makes the objects for the group, as the
-  // configuration file (readable here) says.
-  TChildProcess member("/usr/bin/setpriv", AsNobody(kGroup, {NEMVO_TRACE_TOOL, "--channel", fName}));
+  // A member (the account daemon, made one for its run) comes first: it
+  // makes the objects for the group, as the configuration file (readable
+  // here) says.
+  TChildProcess member("/usr/bin/setpriv", AsAccount("daemon", kGroup, {NEMVO_TRACE_TOOL, "--channel", fName}));
+  const std::string readerSlots = "/dev/shm/" + TTraceChannel::ObjectNames(fName).readFinishedEvent;
   const auto deadline = Clock::now() + 10s;
-  while (!fChannel && Clock::now() < deadline) {
-    try {
-      fChannel = TTraceChannel::Open(fName, {true, kGroup});
-    } catch (const EIBClientError&) {
-      std::this_thread::sleep_for(10ms);
-    }
-  }
-  ASSERT_TRUE(fChannel) << "the member made no channel";
+  while (access(readerSlots.c_str(), F_OK) != 0 && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
+  fChannel = TTraceChannel::Open(fName, {true, kGroup});
   while (fChannel->LiveReaderCount() == 0 && Clock::now() < deadline) std::this_thread::sleep_for(5ms);
   ASSERT_EQ(fChannel->LiveReaderCount(), 1);
   struct stat st;
   ASSERT_EQ(stat(("/dev/shm/" + TTraceChannel::ObjectNames(fName).memory).c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0660u);
+  EXPECT_EQ(st.st_uid, 1u);  // daemon's
   EXPECT_EQ(st.st_gid, getgrnam(kGroup)->gr_gid);
 
   // Somebody who is no member is told what to ask for, at once; the program
@@ -166,7 +165,7 @@ TEST_F(TraceAccessTest, GroupMembersReadOthersAreRefusedClearly) {
   for (const std::string& group : {std::string(), std::string("nogroup")}) {
     SCOPED_TRACE(group.empty() ? "no group" : group);
     const auto start = Clock::now();
-    TChildProcess stranger("/usr/bin/setpriv", AsNobody(group, {NEMVO_TRACE_TOOL, "--channel", fName}));
+    TChildProcess stranger("/usr/bin/setpriv", AsAccount("nobody", group, {NEMVO_TRACE_TOOL, "--channel", fName}));
     stranger.Finish();
     EXPECT_LT(Clock::now() - start, kExitBound);
     EXPECT_EQ(stranger.Result().exitCode, 1);
