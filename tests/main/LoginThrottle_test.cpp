@@ -171,7 +171,7 @@ TEST_F(ServerThrottle, CGIProcessesAndPoolWorkersShareTheRecord) {
   CGIRun run = RunFastCGI(pool, From(guesser, kRight), Fill(kRight));
   EXPECT_THROTTLED(run, 10);
   EXPECT_EQ(pool.Stop(std::chrono::seconds(10)), 0) << pool.Log();
-  EXPECT_EQ(pool.Log().find("login "), std::string::npos) << pool.Log();
+  EXPECT_EQ(pool.Log().find("nemvoweb: login "), std::string::npos) << pool.Log();
 }
 
 TEST_F(ServerThrottle, APoolCanKeepTheLoginLogInItsOwnLog) {
