@@ -47,13 +47,12 @@ struct sigaction gPreviousBusError;
 void OnBusError(int signal, siginfo_t* info, void* context) {
   // A bus error that kill, sigqueue or tgkill sent (si_code <= 0) carries no
   // fault: there is no access to cut short, and nothing to end the process
-  // for. Only whatever handled the signal before may want to hear of it.
-  const bool fault = info->si_code > 0;
-  if (fault) {
-    const TFaultGuard* guard = tGuard;
-    const auto* at = static_cast<const unsigned char*>(info->si_addr);
-    if (guard && at >= guard->begin && at < guard->end) siglongjmp(tGuard->env, 1);
-  }
+  // for. Passed on, it would end the process (the default, or a sanitizer's
+  // handler that takes every bus error for a crash): it is ignored.
+  if (info->si_code <= 0) return;
+  const TFaultGuard* guard = tGuard;
+  const auto* at = static_cast<const unsigned char*>(info->si_addr);
+  if (guard && at >= guard->begin && at < guard->end) siglongjmp(tGuard->env, 1);
   if (gPreviousBusError.sa_flags & SA_SIGINFO) {
     if (gPreviousBusError.sa_sigaction) gPreviousBusError.sa_sigaction(signal, info, context);
     return;
@@ -62,7 +61,6 @@ void OnBusError(int signal, siginfo_t* info, void* context) {
     gPreviousBusError.sa_handler(signal);
     return;
   }
-  if (!fault) return;
   // A real fault outside the objects: the faulting access runs again on
   // return and ends the process as if this handler had never been there.
   // The guard goes with the process, never without it.
