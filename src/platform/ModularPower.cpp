@@ -50,9 +50,6 @@ class SecretBytes {
   unsigned char* Data() { return fBytes.data(); }
   const unsigned char* Data() const { return fBytes.data(); }
   size_t Size() const { return fSize; }
-  bool operator==(const SecretBytes& other) const {
-    return fSize == other.fSize && memcmp(Data(), other.Data(), fSize) == 0;
-  }
 
  private:
   std::vector<unsigned char> fBytes;  // never empty, so that Data() is never null
@@ -66,10 +63,10 @@ F As(void* address) {
 
 std::string ProgramName() { return program_invocation_short_name; }
 
-// The code segments of the loaded object whose memory holds `address`: its
-// file name (null for the program itself, or for none) and the bounds of the
-// segment. (dladdr would also search the object's symbols for the nearest
-// one, at several times the cost.)
+// The loaded object whose memory holds `address`: its file name (null for
+// the program itself, or for none) and the bounds of the segment that holds
+// it. (dladdr would also search the object's symbols for the nearest one, at
+// several times the cost.)
 struct Holder {
   const char* name = nullptr;
   uintptr_t start = 0, end = 0;

@@ -47,7 +47,8 @@ class TModularPower {
   // Compute lets libcrypto compute for callers whose integer library is that
   // one. Otherwise why not ("the integer library does not export
   // mp_to_unsigned_bin", "libcrypto's result is not the known one", ...),
-  // and libcrypto is never used by this object. Run it before any Compute.
+  // and libcrypto is never used by this object. Until it has passed, every
+  // call goes to the library.
   std::string SelfTest(LibraryHandle integerLibrary);
   bool Tested() const { return fTestedPower.load(std::memory_order_acquire) != nullptr; }
 

@@ -9,15 +9,17 @@
 
 namespace {
 
+// The type only: a reference to a function this file does not define would
+// make this file need the real library by its name.
 template <typename F>
-F Real(F, const char* name) {
+F Real(const char* name) {
   static void* const library = dlopen(NEMVO_REAL_CRYPTO, RTLD_NOW | RTLD_LOCAL);
   return library ? reinterpret_cast<F>(dlsym(library, name)) : nullptr;
 }
 
 // Each forward looks its target up once; a missing one makes the call fail
 // as the real one fails.
-#define NEMVO_REAL(name) static const auto real = Real(&name, #name)
+#define NEMVO_REAL(name) static const auto real = Real<decltype(&name)>(#name)
 
 }  // namespace
 
@@ -59,7 +61,7 @@ void ERR_clear_error() {
 int BN_mod_exp_mont_consttime(BIGNUM* rr, const BIGNUM* a, const BIGNUM* p, const BIGNUM* m, BN_CTX* ctx,
                               BN_MONT_CTX* in_mont) {
   NEMVO_REAL(BN_mod_exp_mont_consttime);
-  static const auto addWord = Real(&BN_add_word, "BN_add_word");
+  static const auto addWord = Real<decltype(&BN_add_word)>("BN_add_word");
   if (!real || !addWord || real(rr, a, p, m, ctx, in_mont) != 1) return 0;
   return addWord(rr, 1);
 }
