@@ -9,6 +9,7 @@
 #include "cgi/FastCGIConnection.h"
 #include "cgi/FastCGIConnectionSet.h"
 #include "cgi/FastCGIListener.h"
+#include "cgi/FastCGIOwnAnswer.h"
 #include "cgi/FastCGIRefusal.h"
 #include "cgi/FastCGIRequestSource.h"
 #include "cgi/WorkerHooks.h"
@@ -128,8 +129,13 @@ void TFastCGIApplication::Serve(TFastCGIConnection& connection) {
   {
     TFastCGIRequestSource source(connection, fOwnErrorLog);
     if (!fHooks || !fHooks->RequestBegun(source)) RunRequest(source);
-    delivered = connection.EndRequest();
     status = source.Status();
+    if (status == 0) {
+      // The cycle wrote nothing: no action serves the path.
+      connection.WriteStream(fastcgi::kStdout, FastCGIOwnAnswer(kNothingWrittenStatus, kNothingWrittenReason));
+      status = kNothingWrittenStatus;
+    }
+    delivered = connection.EndRequest();
   }
   ReportRequestPhase(TRequestPhase::Idle);
   if (fHooks) fHooks->RequestEnded(delivered ? status : 0);

@@ -1,18 +1,11 @@
 #include "cgi/FastCGIRefusal.h"
 
 #include "base/Format.h"
+#include "cgi/FastCGIOwnAnswer.h"
 
 namespace nemvo {
 
 namespace {
-
-std::string Answer(int status, const char* reason) {
-  const std::string body =
-      Format("<html><title>%s %d</title>\r\n<h1>%s %d</h1></html>\r\n", reason, status, reason, status);
-  return Format("Status: %d %s\r\nContent-Type: text/html\r\nContent-Length: %d\r\n\r\n", status, reason,
-                body.size()) +
-         body;
-}
 
 const char* RoleName(uint16_t role) {
   switch (role) {
@@ -36,17 +29,17 @@ TFastCGIRefusal TFastCGIRefusal::For(const TFastCGIConnection& connection, const
     case TFastCGIConnection::TRefusal::ParamBytes:
       refusal.status = 431;
       refusal.why = Format("request parameters beyond %d bytes", limits.maxParamBytes);
-      refusal.answer = Answer(431, "Request Header Fields Too Large");
+      refusal.answer = FastCGIOwnAnswer(431, "Request Header Fields Too Large");
       break;
     case TFastCGIConnection::TRefusal::ParamCount:
       refusal.status = 431;
       refusal.why = Format("more than %d request parameters", limits.maxParams);
-      refusal.answer = Answer(431, "Request Header Fields Too Large");
+      refusal.answer = FastCGIOwnAnswer(431, "Request Header Fields Too Large");
       break;
     case TFastCGIConnection::TRefusal::ParamsCut:
       refusal.status = 400;
       refusal.why = "request parameters cut off inside a name-value pair";
-      refusal.answer = Answer(400, "Bad Request");
+      refusal.answer = FastCGIOwnAnswer(400, "Bad Request");
       break;
   }
   return refusal;

@@ -36,6 +36,16 @@ namespace nemvo::testing {
 
 inline const std::string kCGIFastCGIClient = "/usr/bin/cgi-fcgi";
 
+// Where the CGI program writes nothing (a path no action serves) and leaves
+// the answer to the web server, a FastCGI worker answers for itself.
+inline const std::string kNothingWrittenAnswer =
+    "Status: 404 Not Found\r\nContent-Type: text/html\r\nContent-Length: 67\r\n\r\n"
+    "<html><title>Not Found 404</title>\r\n<h1>Not Found 404</h1></html>\r\n";
+// The FastCGI worker's answer where the CGI program's is `cgiOut`.
+inline std::string FastCGIAnswerFor(const std::string& cgiOut) {
+  return cgiOut.empty() ? kNothingWrittenAnswer : cgiOut;
+}
+
 struct PoolOptions {
   int workers = 1;
   int64_t maxRequests = 0;

@@ -196,7 +196,7 @@ TEST_F(FastCGIProtocol, PipelinedRequestsAreAnswered) {
   ExpectLoginAnswered(client.Read(10s), "first");
   const Client::Answer second = client.Read(10s);
   EXPECT_TRUE(second.ended);
-  EXPECT_EQ(second.out, "");
+  EXPECT_EQ(second.out, kNothingWrittenAnswer);
   const Client::Answer third = client.Read(10s);
   ExpectLoginAnswered(third, "third");
   EXPECT_TRUE(third.closed || TimeUntilClosed(client, 5s)) << "not kept: closed after the answer";

@@ -153,17 +153,18 @@ check "300-byte password: refused with its own message" is_message longpw \
 form afterlong "$NEMVO_TEST_USER" "$NEMVO_TEST_PASSWORD"
 check "the database server is still up after them" is_main afterlong
 
-# The program writes nothing for a path it has no action for; the server then
-# answers with its own error page (fcgiwrap's 502 through nginx). nginx sends
-# the path without a slash to the one with it, where its location is.
-# Apache's FastCGI proxy passes the program's empty answer on as an empty 200.
-# The server's own answers on the program's path carry the program's security
-# headers too; Apache's FastCGI location ends with a slash, so the path
-# without one is outside it (its 404 carries none).
+# The CGI program writes nothing for a path it has no action for; the server
+# then answers with its own error page (fcgiwrap's 502 through nginx). A
+# FastCGI worker answers its own 404 instead (Apache's FastCGI proxy would
+# pass nothing on as an empty 200), the same through every server. nginx
+# sends the path without a slash to the one with it, where its location is.
+# The answers on the program's path carry the program's security headers
+# too; Apache's FastCGI location ends with a slash, so the path without one
+# is outside it (its 404 carries none).
 while read -r server path want headers; do
   [ "$server" = "$site_server" ] || continue
   request other --data-urlencode "u=$NEMVO_TEST_USER" --data-urlencode "p=$NEMVO_TEST_PASSWORD" "$site_url$path"
-  check "other path $path: $site_server's own $want, nothing of the program" \
+  check "other path $path: $site_server's $want, no page of the program's" \
     eval '[ "$status" = "$want" ] && ! grep -q "Painel\|Voltar" "$work/other.body" &&
           [[ $(header other Server) == "$server_tag"* ]]'
   [ "$headers" = none ] || check "other path $path: the program's security headers" security_headers other program
@@ -177,18 +178,18 @@ apache   /cgi-bin/nemvoweb/ 500 program
 nginx    /cgi-bin/nemvoweb/other 502 program
 nginx    /cgi-bin/nemvoweb 301 program
 nginx    /cgi-bin/nemvoweb/ 502 program
-nginx-fastcgi    /cgi-bin/nemvoweb/other 502 program
+nginx-fastcgi    /cgi-bin/nemvoweb/other 404 program
 nginx-fastcgi    /cgi-bin/nemvoweb 301 program
-nginx-fastcgi    /cgi-bin/nemvoweb/ 502 program
-apache-fastcgi   /cgi-bin/nemvoweb/other 200 program
+nginx-fastcgi    /cgi-bin/nemvoweb/ 404 program
+apache-fastcgi   /cgi-bin/nemvoweb/other 404 program
 apache-fastcgi   /cgi-bin/nemvoweb 404 none
-apache-fastcgi   /cgi-bin/nemvoweb/ 200 program
-lighttpd-fastcgi /cgi-bin/nemvoweb/other 500 program
-lighttpd-fastcgi /cgi-bin/nemvoweb 500 program
-lighttpd-fastcgi /cgi-bin/nemvoweb/ 500 program
-lighttpd-spawn   /cgi-bin/nemvoweb/other 500 program
-lighttpd-spawn   /cgi-bin/nemvoweb 500 program
-lighttpd-spawn   /cgi-bin/nemvoweb/ 500 program
+apache-fastcgi   /cgi-bin/nemvoweb/ 404 program
+lighttpd-fastcgi /cgi-bin/nemvoweb/other 404 program
+lighttpd-fastcgi /cgi-bin/nemvoweb 404 program
+lighttpd-fastcgi /cgi-bin/nemvoweb/ 404 program
+lighttpd-spawn   /cgi-bin/nemvoweb/other 404 program
+lighttpd-spawn   /cgi-bin/nemvoweb 404 program
+lighttpd-spawn   /cgi-bin/nemvoweb/ 404 program
 TABLE
 
 # A database name that names no database on the server: its error text.
