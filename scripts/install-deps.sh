@@ -24,7 +24,7 @@ packages=(
   lighttpd lighttpd-mod-openssl apache2 nginx-light fcgiwrap libfcgi-bin php8.2-fpm php8.2-interbase
   curl jq hyperfine wrk inotify-tools procps iproute2 iptables librsvg2-bin
   chromium chromium-driver
-  debhelper dpkg-dev fakeroot lintian systemd spawn-fcgi
+  debhelper dpkg-dev fakeroot lintian systemd spawn-fcgi mmdebstrap systemd-container
   fail2ban openssl
   prometheus
 )

@@ -55,7 +55,7 @@ cmake -S . -B build/release -DCMAKE_BUILD_TYPE=Release -DNEMVO_BUILD_BENCH=ON \
   -DNEMVO_CONFIG_PATH="$root/build/release/test-config/Nemvo.Config" \
   -DNEMVO_PUBLIC_WEB_SERVER=http://127.0.0.1:18461 >/dev/null
 cmake --build build/release -j"$jobs"
-run_tests release build/release
+run_tests release build/release -LE package
 # The black-box tests once more with the program under valgrind's memcheck
 # (tests/support/ChildProcess.h): no memory error and no block definitely lost.
 NEMVO_VALGRIND=1 run_tests valgrind build/release -L blackbox
@@ -67,7 +67,7 @@ cmake --build build/asan -j"$jobs"
 # The browser test runs in the optimised build only: the browser sends the
 # same form posts that the curl tests (site_http, which also looks for
 # sanitizer reports in the web server's log) send to the sanitized program.
-ASAN_OPTIONS=detect_leaks=1 run_tests asan build/asan -LE browser
+ASAN_OPTIONS=detect_leaks=1 run_tests asan build/asan -LE "browser|package"
 
 # The trace channel's tests once more under ThreadSanitizer: their threads
 # share the channel's memory as processes do (nemvo-trace and the probe
@@ -84,9 +84,9 @@ CC=clang CXX=clang++ cmake -S . -B build/fuzz-ci -DCMAKE_BUILD_TYPE=RelWithDebIn
 cmake --build build/fuzz-ci --target fuzz_all -j"$jobs"
 fuzz/run.sh build/fuzz-ci 15 || fail "fuzz"
 
-# The Debian package: built, installed on this machine, logins through
-# lighttpd against the installed files, purged again (as root; a few minutes).
-tests/package/package_test.sh || fail "package"
+# The Debian package: built, installed and run in a Debian 12 container booted
+# with systemd, purged again (as root; a few minutes).
+run_tests package build/release -L package
 
 if ((${#failed_once[@]})); then
   echo "== failed once, passed when run again"

@@ -1,47 +1,56 @@
 #!/usr/bin/env bash
-# The Debian package, as an administrator meets it: builds it from a copy of
-# the source tree (dpkg-buildpackage), checks it with lintian and its units
-# with systemd-analyze, installs it on this machine (dpkg -i), runs right and
-# wrong logins against the installed program, images and configuration and
-# a test Firebird server, through lighttpd and Apache set up with the
-# installed snippets and through nginx to the FastCGI service started as its
-# units say, watches a wrong login with the installed nemvo-trace, then
-# removes and purges the package and checks that nothing of it is left
-# beyond what dpkg's conffile rules keep.
+# The Debian package, as an administrator meets it on a machine run by
+# systemd: builds it from a copy of the source tree (dpkg-buildpackage),
+# checks it with lintian, and installs it in a Debian 12 container booted
+# with systemd (tests/package/container.sh), never on this machine. There,
+# with the units as shipped:
+#   - the socket unit enabled, the first request through nginx starts the
+#     service; right and wrong logins, an oversized body, the message page's
+#     icon, also through lighttpd and Apache with the installed snippets;
+#   - the workers run as www-data under the unit's hardening, and every path
+#     that calls into the system only now and then runs under its system-call
+#     filter: an unresponsive database (the login's deadline), a killed
+#     worker, recycling after --max-requests, a shortened trace object;
+#   - nemvo-trace, run by a member of the package's trace group, shows a
+#     wrong login's database error;
+#   - readiness and status (Type=notify), a reload under a load of logins
+#     (no request lost), the main process killed (restarted; the socket
+#     keeps what is queued), a stop with requests in flight, the journal's
+#     lines and their priorities, systemd-analyze security's score;
+#   - reinstall, remove and purge: nothing of the package is left.
+# This machine is left as it was: nothing installed, nothing left running.
 #
-# Changes the machine (packages, /etc), so it runs as root, one run at a
-# time (a lock), and refuses to touch a nemvoweb that it did not install
-# itself. Whatever it installed or started goes again on the way out, also
-# on failure; a run killed outright is cleaned up by the next one.
+# Runs as root, one run at a time (a lock). The container's root is made
+# once (about a minute and a half, from Debian's archive) and cached in
+# build/package-root.
 #
-# Environment: NEMVO_PACKAGE_TEST_PORT chooses lighttpd's port (default: a
-# free one), NEMVO_PACKAGE_TEST_KEEP=1 keeps build/package for inspection.
+# Environment: NEMVO_PACKAGE_TEST_KEEP=1 keeps build/package for inspection;
+# NEMVO_PACKAGE_MAX_SCORE the highest exposure score accepted (default 1.7).
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 work=$root/build/package
-marker=/var/tmp/nemvoweb-package-test.installed
 lock=/run/lock/nemvoweb-package-test.lock
 export NEMVO_FB_LEASE=nemvoweb-package-test-$$ NEMVO_FB_LEASE_PID=$$
 fb=$root/scripts/firebird.sh
 db_path=/var/lib/firebird/3.0/data/nemvo-package-test.fdb
 db_user=nemvo_pkg_test
 db_password="pkg=t&st $$"
-channel=nemvo-package-test-$$
+max_score=${NEMVO_PACKAGE_MAX_SCORE:-1.7}
+started=$(date +%s)
 
 say() { printf '%s\n' "$*" >&2; }
 die() { say "package test: $*"; exit 1; }
 
 if [ "$(id -u)" -ne 0 ]; then
-  command -v sudo >/dev/null || die "needs root (it installs a package)"
+  command -v sudo >/dev/null || die "needs root (it boots a container)"
   exec sudo -E "$0" "$@"
 fi
-for tool in dpkg-buildpackage dh lintian systemd-analyze lighttpd apache2 nginx spawn-fcgi curl flock setpriv isql-fb; do
+for tool in dpkg-buildpackage dh lintian mmdebstrap systemd-nspawn nsenter curl flock isql-fb python3; do
   command -v "$tool" >/dev/null || die "$tool is missing: run scripts/install-deps.sh"
 done
-id www-data >/dev/null 2>&1 || die "no www-data account"
+source "$here/container.sh"
 
-# Whatever this run starts and may outlive it closes descriptor 8 (8>&-).
 exec 8>"$lock"
 flock -w 1800 8 || die "another package test still runs (lock $lock)"
 
@@ -49,45 +58,31 @@ flock -w 1800 8 || die "another package test still runs (lock $lock)"
 
 passed=0
 failed=0
-# (Its own variable is not called name: the checks' eval'ed commands use the
-# caller's $name.)
 check() {
   local label=$1; shift
   if "$@"; then passed=$((passed + 1)); echo "ok   $label"; else failed=$((failed + 1)); echo "FAIL $label"; fi
 }
-as() { local user=$1; shift; setpriv --reuid="$user" --regid="$(id -g "$user")" --init-groups "$@"; }
-installed() { dpkg-query -W -f='${Status}' nemvoweb 2>/dev/null | grep -qv 'not-installed'; }
+fail() { failed=$((failed + 1)); echo "FAIL $*"; }
+host_installed() { dpkg-query -W -f='${Status}' nemvoweb 2>/dev/null | grep -qv 'not-installed'; }
+# A command in the container as ACCOUNT (with its groups).
+ct_as() { local user=$1; shift; ct_run setpriv --reuid="$user" --regid="$(ct_run id -g "$user")" --init-groups "$@"; }
 
 # --- Leaving the machine as it was -----------------------------------------------
 
-# Ends a process this run started (by its id), waiting up to 5 seconds.
-stop_process() {
-  [ -n "$1" ] || return 0
-  kill "$1" 2>/dev/null || return 0
-  for _ in $(seq 50); do kill -0 "$1" 2>/dev/null || break; sleep 0.1; done
-  kill -9 "$1" 2>/dev/null
-  wait "$1" 2>/dev/null
-}
-
 tmp=""
-reader_pid=""
-service_pid=""
-running_servers=()
+silent_pid=""
+load_pid=""
 fb_started=0
 cleanup() {
   trap - EXIT INT TERM
-  stop_process "$reader_pid"
-  stop_process "$service_pid"
-  local server
-  for server in "${running_servers[@]}"; do ws_stop $server 2>/dev/null; done
-  if [ -e "$marker" ] && installed; then dpkg --purge nemvoweb >/dev/null || say "package test: purge failed"; fi
-  rm -f "$marker"
+  [ -z "$load_pid" ] || kill "$load_pid" 2>/dev/null
+  [ -z "$silent_pid" ] || kill "$silent_pid" 2>/dev/null
+  ct_stop
   if [ $fb_started -eq 1 ]; then
     "$fb" drop-user "$db_user" || true
     "$fb" drop-db "$db_path" || true
     "$fb" stop || true
   fi
-  rm -f /dev/shm/"$channel".*
   [ -z "$tmp" ] || rm -rf "$tmp"
   [ "${NEMVO_PACKAGE_TEST_KEEP:-0}" = 1 ] || rm -rf "$work"
 }
@@ -95,44 +90,16 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# A run killed outright left its package, files and channel behind: with
-# the lock held, no other run owns them.
 rm -rf /tmp/nemvo-package-test.*
-rm -f /dev/shm/nemvo-package-test-*
-if [ -e "$marker" ] && installed; then
-  say "package test: purging the package an earlier run left installed"
-  dpkg --purge nemvoweb >/dev/null || die "could not purge the package an earlier run left"
-fi
-rm -f "$marker"
-installed && die "nemvoweb is installed on this machine and not by this test; it is left alone"
-fail2ban_files=(/etc/fail2ban/filter.d/nemvoweb.conf /etc/fail2ban/jail.d/nemvoweb.conf)
-for f in /etc/nemvo/Nemvo.Config /usr/lib/cgi-bin/nemvoweb /usr/bin/nemvo-trace "${fail2ban_files[@]}"; do
-  [ ! -e "$f" ] || die "$f exists outside the package; the test would overwrite it"
-done
-trace_group=nemvo-trace
-getent group "$trace_group" >/dev/null && die "a group $trace_group exists outside the package; purging would remove it"
-
-# What the package may leave behind is looked for by name, outside the
-# places that hold test data (the database server's files, this tree).
-scan() {
-  find /etc /usr /lib /var/lib /var/cache /var/log /run /srv /opt -xdev \
-    \( -path /var/lib/firebird -o -path /run/lock -o -path "$root" \) -prune -o \
-    -iname '*nemvo*' -print 2>/dev/null | sort
-}
-
+host_installed && die "nemvoweb is installed on this machine; the test installs it in a container only, and leaves this one alone"
 tmp=$(mktemp -d /tmp/nemvo-package-test.XXXXXX)
 chmod 0755 "$tmp"
-scan > "$tmp/before"
 
-port_open() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-port=${NEMVO_PACKAGE_TEST_PORT:-$(bash "$root/scripts/web-servers.sh" free-port)} || die "no free port"
-port_open "$port" && die "127.0.0.1:$port is in use"
+port=$(bash "$root/scripts/web-servers.sh" free-port) || die "no free port"
 public=http://127.0.0.1:$port
 
 # --- Build ------------------------------------------------------------------------
 
-# In a copy of the tree: dpkg-buildpackage writes into the source tree and
-# its results next to it.
 rm -rf "$work"
 mkdir -p "$work/src"
 tar -C "$root" --exclude=./build --exclude='./build-*' --exclude=./.git -cf - . | tar -C "$work/src" -xf - ||
@@ -156,149 +123,69 @@ lintian_status=$?
 grep -v 'running with root privileges' "$work/lintian.log" >&2
 check "lintian: no error, no warning (overrides are justified in debian/nemvoweb.lintian-overrides)" \
   [ $lintian_status -eq 0 ]
-
 check "depends on the client library, not on a database server" \
   bash -c "dpkg-deb -f '$deb' Depends | grep -qw libfbclient2 && ! dpkg-deb -f '$deb' Depends Recommends | grep -q firebird[0-9.]*-server"
 check "suggests fail2ban, needs it not" \
   bash -c "dpkg-deb -f '$deb' Suggests | grep -qw fail2ban && ! dpkg-deb -f '$deb' Depends Recommends Pre-Depends | grep -qw fail2ban"
 
-# --- Install ------------------------------------------------------------------------
+# --- The container ------------------------------------------------------------------
 
-: > "$marker"
-say "== dpkg -i $(basename "$deb")"
-DEBIAN_FRONTEND=noninteractive dpkg -i "$deb" > "$work/dpkg-install.log" 2>&1 ||
-  { cat "$work/dpkg-install.log" >&2; die "dpkg -i failed"; }
-dpkg -L nemvoweb | sort > "$tmp/files"
+boot_started=$(date +%s)
+cached=$(ct_make_root "$root/build/package-root" "$work/mmdebstrap.log") || exit 1
+say "== Booting the container"
+ct_boot "$cached" "$work/root" "$work/boot.log" --bind="$tmp" --bind-ro="$root" || exit 1
+say "   root ready and booted in $(( $(date +%s) - boot_started )) s"
+cp "$deb" "$ct_dir/root/nemvoweb.deb"
+ct_run find / -xdev \( -path /proc -o -path /sys -o -path "$root" -o -path "$tmp" \) -prune -o -iname '*nemvo*' -print \
+  2>/dev/null | sort > "$tmp/before"
 
-check "program in Debian's CGI directory" [ -x /usr/lib/cgi-bin/nemvoweb ]
-check "nemvo-trace in PATH" [ -x /usr/bin/nemvo-trace ]
+say "== Installing the package in the container"
+ct_run env DEBIAN_FRONTEND=noninteractive dpkg -i /root/nemvoweb.deb > "$work/dpkg-install.log" 2>&1 ||
+  { cat "$work/dpkg-install.log" >&2; die "dpkg -i failed in the container"; }
+ct_run dpkg -L nemvoweb | sort > "$tmp/files"
+
+check "program in Debian's CGI directory" ct_run test -x /usr/lib/cgi-bin/nemvoweb
+check "nemvo-trace in PATH" ct_run test -x /usr/bin/nemvo-trace
 check "manual pages nemvoweb(8) and nemvo-trace(1)" \
-  [ -e /usr/share/man/man8/nemvoweb.8.gz -a -e /usr/share/man/man1/nemvo-trace.1.gz ]
-check "snippets for lighttpd, Apache and nginx, and their TLS examples" \
-  bash -c 'for s in lighttpd apache2 nginx; do [ -e /usr/share/doc/nemvoweb/examples/$s.conf -a -e /usr/share/doc/nemvoweb/examples/$s-tls.conf ] || exit 1; done'
-check "configuration is a conffile" \
-  bash -c "dpkg-query -W -f='\${Conffiles}' nemvoweb | grep -q '^ /etc/nemvo/Nemvo.Config '"
-check "fail2ban filter and jails installed as conffiles" \
-  bash -c "for f in ${fail2ban_files[*]}; do dpkg-query -W -f='\${Conffiles}' nemvoweb | grep -q \"^ \$f \" || exit 1; done"
-check "fail2ban jails installed disabled, every one" \
-  bash -c "grep -q '^enabled *= *false' '${fail2ban_files[1]}' && ! grep -q '^enabled *= *true' '${fail2ban_files[1]}'"
-check "configuration readable by www-data" as www-data test -r /etc/nemvo/Nemvo.Config
-check "configuration not writable by www-data" as www-data test ! -w /etc/nemvo/Nemvo.Config
-check "configuration: root:www-data 0640" [ "$(stat -c '%U:%G %a' /etc/nemvo/Nemvo.Config)" = "root:www-data 640" ]
-units=(/lib/systemd/system/nemvoweb.socket /lib/systemd/system/nemvoweb.service)
-check "systemd units installed" [ -e "${units[0]}" -a -e "${units[1]}" ]
-check "systemd-analyze verify passes on the units" systemd-analyze verify --man=no "${units[@]}"
-check "units not enabled on install" \
-  bash -c '[ -z "$(find /etc/systemd/system -name "nemvoweb.*" 2>/dev/null)" ]'
-# What deb-systemd-invoke asks before it starts a unit on a machine run by
-# systemd: only an "enabled" one is started.
-check "units not started on install: systemd sees them as not enabled" \
-  bash -c '! systemctl --root=/ is-enabled nemvoweb.socket nemvoweb.service | grep -qx "enabled.*"'
-check "socket handed over as standard input, service runs as www-data" \
-  bash -c "grep -qx 'StandardInput=socket' '${units[1]}' && grep -qx 'User=www-data' '${units[1]}'"
-# The SQL trace channel is the group's: made on installation, with the web
-# server's account in it (the CGI processes), and the service's too.
-check "trace group $trace_group made, a system group, www-data a member" \
-  bash -c "gid=\$(getent group $trace_group | cut -d: -f3) && [ -n \"\$gid\" ] && [ \"\$gid\" -lt 1000 ] &&
-           id -nG www-data | tr ' ' '\n' | grep -qx $trace_group"
-check "the service runs with the trace group" grep -qx "SupplementaryGroups=$trace_group" "${units[1]}"
+  ct_run test -e /usr/share/man/man8/nemvoweb.8.gz -a -e /usr/share/man/man1/nemvo-trace.1.gz
+check "configuration: root:www-data 0640, readable but not writable by www-data" \
+  eval '[ "$(ct_run stat -c "%U:%G %a" /etc/nemvo/Nemvo.Config)" = "root:www-data 640" ] &&
+        ct_as www-data test -r /etc/nemvo/Nemvo.Config && ct_as www-data test ! -w /etc/nemvo/Nemvo.Config'
+are_conffiles() {
+  local f
+  ct_run dpkg-query -W -f='${Conffiles}' nemvoweb > "$tmp/conffiles" || return 1
+  for f in "$@"; do grep -q "^ $f " "$tmp/conffiles" || return 1; done
+}
+check "configuration and fail2ban files are conffiles" \
+  are_conffiles /etc/nemvo/Nemvo.Config /etc/fail2ban/filter.d/nemvoweb.conf /etc/fail2ban/jail.d/nemvoweb.conf
+check "systemd-analyze verify passes on the installed units" \
+  ct_run systemd-analyze verify --man=no /lib/systemd/system/nemvoweb.socket /lib/systemd/system/nemvoweb.service
+check "units neither enabled nor started by the install" \
+  eval '[ "$(ct_run systemctl is-enabled nemvoweb.socket)" = disabled ] &&
+        ! ct_run systemctl -q is-active nemvoweb.socket nemvoweb.service'
 
-# --- Logins through lighttpd ----------------------------------------------------------
+# --- Site: database, configuration, nginx -------------------------------------------
 
-say "== Firebird test database and user"
-# The server may outlive this run: it must not hold the run's lock.
+say "== Firebird test database and user (on this machine's loopback)"
 "$fb" start 8>&- || die "the Firebird server did not start"
 fb_started=1
 "$fb" create-db "$db_path" || die "could not create $db_path"
 "$fb" create-user "$db_user" "$db_password" || die "could not create the test user"
+db_url=$("$fb" url "$db_path")
 
-# The template and the configuration that names it and the test database:
-# test data, written into the conffile in place (its owner and mode stay).
-template=$tmp/main.html
-printf '<html><body><h1>Painel</h1><#Greeting style=short>instalado</body></html>\n' > "$template"
+# Test data, in the container: the template somewhere the service may read
+# (its /tmp is private), the configuration written in place (its owner and
+# mode stay). The login throttle is off: every login comes from 127.0.0.1.
+ct_run mkdir -p /srv/nemvo-test
+printf '<html><body><h1>Painel</h1><#Greeting style=short>instalado</body></html>\n' |
+  ct_run tee /srv/nemvo-test/main.html >/dev/null
 printf '<html><body><h1>Painel</h1>instalado</body></html>\n' > "$tmp/main.expected"
-chmod 0644 "$template"
-cp -p /etc/nemvo/Nemvo.Config "$tmp/Nemvo.Config.packaged"
-# The login throttle is off: every login comes from 127.0.0.1, and the
-# refused ones would make the later ones wait (its own tests are the
-# program's, tests/main).
-printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=%s\nLoginFailures=0\n' "$("$fb" url "$db_path")" "$template" \
-  > /etc/nemvo/Nemvo.Config
-
-# The FastCGI service as systemd would start it, without systemd: the
-# socket unit's socket (owner, mode) handed to the service's ExecStart as
-# standard input, as the service's user (spawn-fcgi does exactly that).
-unit_value() { sed -n "s/^$2=//p" "$1" | tail -n1; }
-service_exec=$(unit_value "${units[1]}" ExecStart)
-service_user=$(unit_value "${units[1]}" User)
-socket_path=$(unit_value "${units[0]}" ListenStream)
-check "the service runs the installed program on the socket unit's socket" \
-  [ "$service_exec" = "/usr/lib/cgi-bin/nemvoweb --fastcgi stdin --max-requests 10000" -a -n "$socket_path" -a "$(unit_value "${units[1]}" StandardInput)" = socket ]
-fcgi_socket=$tmp/fcgi/nemvoweb.sock
-mkdir -p "$tmp/fcgi"
-chmod 0755 "$tmp/fcgi"
-env NEMVO_TRACE_CHANNEL="$channel" spawn-fcgi -n -s "$fcgi_socket" -M "$(unit_value "${units[0]}" SocketMode)" \
-  -U "$(unit_value "${units[0]}" SocketUser)" -G "$(unit_value "${units[0]}" SocketGroup)" \
-  -u "$service_user" -g "$(unit_value "${units[1]}" Group)" -- $service_exec > "$tmp/fcgi/service.log" 2>&1 8>&- &
-service_pid=$!
-for _ in $(seq 50); do [ -S "$fcgi_socket" ] && break; sleep 0.1; done
-[ -S "$fcgi_socket" ] || { cat "$tmp/fcgi/service.log" >&2; die "the FastCGI service did not start"; }
-
-# The web servers as an administrator would set them up: the installed
-# snippets (the FastCGI ones with this run's socket in place of the unit's)
-# and login page; only address, port, logs and the trace channel's name (so
-# that this run's channel is its own) are the test's. Each is started as
-# the harness does (scripts/web-servers.sh). lighttpd runs on the port the
-# package was built for as the public web server, so that the message page's
-# icon and back link lead to it.
-source "$root/scripts/web-servers.sh"
-export NEMVO_APACHE_MODULES="env proxy proxy_fcgi"
-examples=/usr/share/doc/nemvoweb/examples
-
-# site_conf KIND SNIPPET: the test's part of KIND's configuration around SNIPPET.
-site_conf() {
-  case $1 in
-    lighttpd) cat <<EOF ;;
-server.bind = "127.0.0.1"
-server.port = var.site_port
-server.document-root = "/usr/share/nemvoweb/htdocs"
-server.pid-file = var.site_run + "/lighttpd.pid"
-server.errorlog = var.site_run + "/log/error.log"
-index-file.names = ( "index.html" )
-mimetype.assign = ( ".html" => "text/html", ".png" => "image/png", ".ico" => "image/x-icon" )
-server.modules += ( "mod_setenv" )
-setenv.add-environment = ( "NEMVO_TRACE_CHANNEL" => "$channel" )
-include "$2"
-EOF
-    apache) cat <<EOF ;;
-DocumentRoot "/usr/share/nemvoweb/htdocs"
-<Directory "/usr/share/nemvoweb/htdocs">
-    Require all granted
-</Directory>
-SetEnv NEMVO_TRACE_CHANNEL $channel
-Include "$2"
-EOF
-    nginx) printf 'root /usr/share/nemvoweb/htdocs;\ninclude "%s";\n' "$2" ;;
-  esac
+ct_run chmod -R a+rX /srv/nemvo-test
+write_config() {  # extra lines after the test's own
+  { printf '[Nemvo.FrameWork]\nDBSuporte=%s\nMainHTML=/srv/nemvo-test/main.html\nLoginFailures=0\n' "$db_url"
+    printf '%s\n' "$@"; } | ct_run tee /etc/nemvo/Nemvo.Config >/dev/null
 }
-
-# The installed reader, as a member of the trace group (www-data, which the
-# package made one), watches this run's channel; coming first, it makes the
-# channel for the group, as the package's build says.
-as www-data env NEMVO_TRACE_CHANNEL="$channel" /usr/bin/nemvo-trace > "$tmp/trace.out" 2> "$tmp/trace.err" 8>&- &
-reader_pid=$!
-for _ in $(seq 50); do grep -qs watching "$tmp/trace.err" && break; sleep 0.1; done
-check "nemvo-trace (a member) made the channel for the group: 0660, $trace_group" \
-  [ "$(stat -c '%a %U %G' "/dev/shm/$channel.SharedMem4_1" 2>/dev/null)" = "660 www-data $trace_group" ]
-# Somebody who is no member is refused at once, and told what to ask for.
-as nobody env NEMVO_TRACE_CHANNEL="$channel" timeout 10 /usr/bin/nemvo-trace > "$tmp/stranger.out" 2> "$tmp/stranger.err" 8>&-
-echo $? > "$tmp/stranger.status"
-refused_clearly() {
-  [ "$(cat "$tmp/stranger.status")" = 1 ] && [ ! -s "$tmp/stranger.out" ] &&
-    grep -qxF "nemvo-trace: no access to the trace channel $channel (objects of group $trace_group, mode 0660): ask to be added to that group" "$tmp/stranger.err"
-}
-check "nemvo-trace as nobody (no member) refused clearly" refused_clearly
-refused_clearly || sed "s/^/  status $(cat "$tmp/stranger.status"): /" "$tmp/stranger.out" "$tmp/stranger.err" >&2
+write_config
 
 rejected=$'Usu\xe1rio/Senha inv\xe1lidos'
 # post NAME URL CURL-ARGS...: leaves $tmp/NAME.body and $tmp/NAME.status.
@@ -309,39 +196,69 @@ post() {
 }
 status_of() { cat "$tmp/$1.status"; }
 is_main() { [ "$(status_of "$1")" = 200 ] && cmp -s "$tmp/$1.body" "$tmp/main.expected"; }
+# all_main PREFIX N: PREFIX-1 ... PREFIX-N all got the main page.
+all_main() {
+  local i
+  for i in $(seq "$2"); do is_main "$1-$i" || return 1; done
+}
 is_rejected() { [ "$(status_of "$1")" = 200 ] && grep -qaF "$rejected" "$tmp/$1.body"; }
+right() { post "$1" "$2" --data-urlencode "u=$db_user" --data-urlencode "p=$db_password" "${@:3}"; }
+wrong() { post "$1" "$2" --data-urlencode "u=$db_user" --data-urlencode "p=not-$db_password" "${@:3}"; }
 head -c 70000 /dev/zero | tr '\0' x > "$tmp/big"
 
-# serve NAME KIND SNIPPET [PORT]: KIND with the installed SNIPPET on PORT (or
-# a free one); the login page, a right and a wrong login, an oversized body.
-serve() {
-  local name=$1 kind=$2 snippet=$examples/$3 port=${4:-} dir=$tmp/$1 url main
+# The web servers, started inside the container as the harness does
+# (scripts/web-servers.sh), with the installed snippets as they are: the
+# FastCGI ones reach the socket unit's socket.
+examples=/usr/share/doc/nemvoweb/examples
+site_conf() {
+  case $1 in
+    lighttpd) cat <<EOF ;;
+server.bind = "127.0.0.1"
+server.port = var.site_port
+server.document-root = "/usr/share/nemvoweb/htdocs"
+server.pid-file = var.site_run + "/lighttpd.pid"
+server.errorlog = var.site_run + "/log/error.log"
+index-file.names = ( "index.html" )
+mimetype.assign = ( ".html" => "text/html", ".png" => "image/png", ".ico" => "image/x-icon" )
+include "$2"
+EOF
+    apache) cat <<EOF ;;
+DocumentRoot "/usr/share/nemvoweb/htdocs"
+<Directory "/usr/share/nemvoweb/htdocs">
+    Require all granted
+</Directory>
+Include "$2"
+EOF
+    nginx) printf 'root /usr/share/nemvoweb/htdocs;\ninclude "%s";\n' "$2" ;;
+  esac
+}
+# ws KIND start|stop DIR [PORT CONF]: the harness in the container.
+ws() {
+  local kind=$1 action=$2; shift 2
+  ct_run env NEMVO_APACHE_MODULES="env proxy proxy_fcgi" bash "$root/scripts/web-servers.sh" "$action" "$kind" "$@" 8>&-
+}
+# site NAME KIND SNIPPET [PORT]: starts KIND with the installed SNIPPET;
+# sets url.
+site() {
+  local name=$1 kind=$2 snippet=$3 dir=$tmp/$1
   mkdir -p "$dir"
-  if grep -q "$socket_path" "$snippet"; then
-    ws_localise "$snippet" "$dir/snippet.conf" "$socket_path" "$fcgi_socket" || { fail "$name: snippet"; return; }
-    snippet=$dir/snippet.conf
-  fi
-  site_conf "$kind" "$snippet" > "$dir/site.conf"
-  [ -n "$port" ] || port=$(ws_free_port) || die "no free port"
-  running_servers+=("$kind $dir")
-  ws_start "$kind" "$dir" "$port" "$dir/site.conf" 8>&- || die "$name did not start"
-  url=http://127.0.0.1:$port
-  main=$url/cgi-bin/nemvoweb/main
-  curl -s --max-time 10 -o "$tmp/$name-index.body" "$url/"
-  check "$name: login page: the installed one" cmp -s "$tmp/$name-index.body" /usr/share/nemvoweb/htdocs/index.html
+  site_conf "$kind" "$examples/$snippet" > "$dir/site.conf"
+  site_port=${4:-$(bash "$root/scripts/web-servers.sh" free-port)} || die "no free port"
+  ws "$kind" start "$dir" "$site_port" "$dir/site.conf" || die "$name did not start in the container"
+  url=http://127.0.0.1:$site_port
+}
+# logins NAME: the login page, a right and a wrong login, an oversized body
+# (and the icon when the site is the public web server), through $url.
+logins() {
+  local name=$1 main=$url/cgi-bin/nemvoweb/main
   curl -s --max-time 10 -D "$tmp/$name-login.head" -o "$tmp/$name-login.body" "$url/nemvoweb/"
-  check "$name: the snippet's login page /nemvoweb/: the installed one, with its policy" \
-    eval 'cmp -s "$tmp/$name-login.body" /usr/share/nemvoweb/htdocs/index.html &&
-          grep -qi "^Content-Security-Policy: default-src .none.; img-src .self.; style-src .sha256-" "$tmp/$name-login.head"'
-  post "$name-right" "$main" --data-urlencode "u=$db_user" --data-urlencode "p=$db_password"
+  check "$name: the snippet's login page /nemvoweb/: the installed one" \
+    eval 'ct_run cat /usr/share/nemvoweb/htdocs/index.html | cmp -s "$tmp/$name-login.body" -'
+  right "$name-right" "$main"
   check "$name: right login: the template with its transparent tag removed" is_main "$name-right"
-  post "$name-wrong" "$main" --data-urlencode "u=$db_user" --data-urlencode "p=not-$db_password" -D "$tmp/$name-wrong.head"
-  check "$name: wrong login: the program's policy (images from $public), never stored" \
-    eval 'grep -qiF "Content-Security-Policy: default-src '"'none'"'; img-src $public/nemvoweb_images/;" "$tmp/$name-wrong.head" &&
-          grep -qi "^Cache-Control: no-store" "$tmp/$name-wrong.head" && grep -qi "^X-Frame-Options: DENY" "$tmp/$name-wrong.head"'
-  check "$name: wrong login: the rejection message page" is_rejected "$name-wrong"
-  check "$name: wrong login: back link to the public web server the package was built for" \
-    grep -qF "<a href=\"$public\">Voltar</a>" "$tmp/$name-wrong.body"
+  wrong "$name-wrong" "$main" -D "$tmp/$name-wrong.head"
+  check "$name: wrong login: the rejection message page, never stored" \
+    eval 'is_rejected "$name-wrong" && grep -qi "^Cache-Control: no-store" "$tmp/$name-wrong.head"'
   post "$name-big" "$main" --data-binary @"$tmp/big"
   check "$name: a body above 64 KiB refused (413)" [ "$(status_of "$name-big")" = 413 ]
   if [ "$url" = "$public" ]; then
@@ -349,63 +266,204 @@ serve() {
     icon=$(grep -ao 'src="[^"]*warning.png"' "$tmp/$name-wrong.body" | sed 's/^src="//;s/"$//')
     curl -s --max-time 10 -o "$tmp/icon.body" -w '%{http_code} %{content_type}' "$icon" > "$tmp/icon.status"
     check "$name: the message page's icon ($icon): the installed image" \
-      eval '[ "$(cat "$tmp/icon.status")" = "200 image/png" ] && cmp -s "$tmp/icon.body" /usr/share/nemvoweb/images/warning.png'
+      eval '[ "$(cat "$tmp/icon.status")" = "200 image/png" ] && ct_run cat /usr/share/nemvoweb/images/warning.png | cmp -s "$tmp/icon.body" -'
   fi
-  ws_stop "$kind" "$dir"
 }
-fail() { failed=$((failed + 1)); echo "FAIL $*"; }
 
-serve lighttpd-cgi lighttpd lighttpd.conf "$port"
-for _ in $(seq 50); do grep -q 'Usu' "$tmp/trace.out" && break; sleep 0.1; done
-check "nemvo-trace (a member) printed the wrong login's database error" \
+# --- The FastCGI service under systemd ------------------------------------------
+
+service_pid() { ct_run systemctl show -P MainPID nemvoweb.service; }
+workers_of() { ct_run pgrep -P "$1" | tr '\n' ' '; }
+journal() { ct_run journalctl -q -u nemvoweb.service --no-pager "$@"; }
+
+say "== Socket activation through nginx"
+ct_run systemctl enable --now nemvoweb.socket > "$work/enable.log" 2>&1
+check "socket unit listening, service not yet started" \
+  eval 'ct_run systemctl -q is-active nemvoweb.socket && ! ct_run systemctl -q is-active nemvoweb.service'
+site nginx nginx nginx-fastcgi.conf "$port"
+nginx_url=$url
+logins nginx-fastcgi
+check "the first request started the service (socket activation)" ct_run systemctl -q is-active nemvoweb.service
+main_pid=$(service_pid)
+workers=$(workers_of "$main_pid")
+check "the pool and its workers run as www-data" \
+  eval '[ "$(ct_run stat -c %U /proc/$main_pid)" = www-data ] && [ -n "$workers" ] &&
+        [ "$(for w in $workers; do ct_run stat -c %U /proc/$w; done | sort -u | tr -d "\n")" = www-data ]'
+check "readiness and status told to systemd (Type=notify)" \
+  eval '[ "$(ct_run systemctl show -P Type nemvoweb.service)" = notify ] &&
+        ct_run systemctl show -P StatusText nemvoweb.service | grep -qE "^[0-9]+ workers? \([0-9]+ busy\), [0-9]+ requests? served$"'
+
+say "== Error paths under the unit's system-call filter"
+# A database server that takes connections and never answers: the login's
+# deadline (LoginTimeout=2) ends the wait.
+silent_port=$(bash "$root/scripts/web-servers.sh" free-port)
+python3 -c 'import socket, sys, time
+s = socket.socket(); s.bind(("127.0.0.1", int(sys.argv[1]))); s.listen(16)
+time.sleep(600)' "$silent_port" &
+silent_pid=$!
+for _ in $(seq 50); do (exec 3<>"/dev/tcp/127.0.0.1/$silent_port") 2>/dev/null && break; sleep 0.1; done
+{ printf '[Nemvo.FrameWork]\nDBSuporte=127.0.0.1/%s:/silent.fdb\nMainHTML=/srv/nemvo-test/main.html\nLoginFailures=0\nLoginTimeout=2\n' "$silent_port"; } |
+  ct_run tee /etc/nemvo/Nemvo.Config >/dev/null
+t0=$(date +%s%N)
+right silent "$nginx_url/cgi-bin/nemvoweb/main"
+t1=$(date +%s%N)
+check "unresponsive database: the login's deadline fired ($(( (t1 - t0) / 1000000 )) ms), a message page, the pool alive" \
+  eval '[ "$(status_of silent)" = 200 ] && ! is_main silent && [ $(( (t1 - t0) / 1000000 )) -ge 1500 ] &&
+        [ $(( (t1 - t0) / 1000000 )) -lt 10000 ] &&
+        [ "$(service_pid)" = "$main_pid" ]'
+kill "$silent_pid" 2>/dev/null; wait "$silent_pid" 2>/dev/null; silent_pid=""
+write_config
+
+victim=${workers%% *}
+ct_run kill -9 "$victim"
+sleep 0.5
+right after-kill "$nginx_url/cgi-bin/nemvoweb/main"
+check "a killed worker is replaced, logins go on" \
+  eval 'is_main after-kill && journal | grep -q "worker $victim killed by signal Killed: replaced"'
+
+# The trace channel: a member of the package's trace group reads it; a
+# shortened object costs the writers nothing.
+trace_group=nemvo-trace
+check "the package made its trace group $trace_group" eval 'ct_run getent group "$trace_group" >/dev/null'
+ct_run useradd --no-create-home nemvoadmin
+ct_run usermod -aG "$trace_group" nemvoadmin
+ct_as nemvoadmin nemvo-trace > "$tmp/trace.out" 2> "$tmp/trace.err" &
+reader=$!
+for _ in $(seq 50); do grep -qs watching "$tmp/trace.err" && break; sleep 0.1; done
+wrong traced "$nginx_url/cgi-bin/nemvoweb/main"
+for _ in $(seq 50); do grep -q 'Usu\|user name' "$tmp/trace.out" && break; sleep 0.1; done
+check "nemvo-trace (a member of $trace_group) shows a wrong login's database error" \
   grep -q $'Usu\xc3\xa1rio\|user name and password' "$tmp/trace.out"
-stop_process "$reader_pid"
-reader_pid=""
-serve apache-cgi apache apache2.conf
-serve lighttpd-fastcgi lighttpd lighttpd-fastcgi.conf "$port"
-serve apache-fastcgi apache apache2-fastcgi.conf
-serve nginx-fastcgi nginx nginx-fastcgi.conf
-workers=$(pgrep -P "$service_pid" | tr '\n' ' ' || true)
-workers_users=$(for w in $workers; do stat -c %U "/proc/$w" 2>/dev/null; done | sort -u | tr -d '\n')
-check "FastCGI service: a pool, as $service_user, answered through every server" \
-  [ "$(stat -c %U "/proc/$service_pid" 2>/dev/null)" = "$service_user" -a -n "$workers" -a "$workers_users" = "$service_user" ]
-kill -TERM "$service_pid" 2>/dev/null
-for _ in $(seq 50); do kill -0 "$service_pid" 2>/dev/null || break; sleep 0.1; done
-check "FastCGI service: its account uses the trace channel (its log says nothing of it)" \
-  bash -c "! grep -q 'trace channel' '$tmp/fcgi/service.log'"
-check "FastCGI service: ends on SIGTERM, its workers with it" \
-  bash -c "! kill -0 $service_pid 2>/dev/null && for w in $workers; do ! kill -0 \$w 2>/dev/null || exit 1; done"
-stop_process "$service_pid"
-service_pid=""
+ct_run sh -c 'for f in /dev/shm/IB.SQL.MONITOR.*; do truncate -s 0 "$f"; done'
+wrong shortened "$nginx_url/cgi-bin/nemvoweb/main"
+right after-shortened "$nginx_url/cgi-bin/nemvoweb/main"
+check "shortened trace objects: logins answered, the pool alive" \
+  eval 'is_rejected shortened && is_main after-shortened && [ "$(service_pid)" = "$main_pid" ]'
+timeout 10 bash -c "$(declare -f ct_run ct_as); ct_leader=$ct_leader; ct_as nobody nemvo-trace" > /dev/null 2> "$tmp/stranger.err"
+check "nemvo-trace as an account outside $trace_group: refused, saying so" grep -q "group $trace_group" "$tmp/stranger.err"
+sed 's/^/     /' "$tmp/stranger.err"
+kill "$reader" 2>/dev/null; wait "$reader" 2>/dev/null
+ct_run pkill -x nemvo-trace
+
+# Recycling: the shipped unit with a smaller --max-requests (a drop-in that
+# changes nothing else).
+ct_run mkdir -p /etc/systemd/system/nemvoweb.service.d
+exec_start=$(ct_run systemctl show -P ExecStart nemvoweb.service | sed -n 's/.*argv\[\]=\([^;]*\) ;.*/\1/p')
+printf '[Service]\nExecStart=\nExecStart=%s\n' "${exec_start/--max-requests 10000/--max-requests 3}" |
+  ct_run tee /etc/systemd/system/nemvoweb.service.d/recycle.conf >/dev/null
+ct_run systemctl daemon-reload
+ct_run systemctl restart nemvoweb.service
+for i in $(seq 12); do right "recycle-$i" "$nginx_url/cgi-bin/nemvoweb/main"; done
+check "recycling after --max-requests under the filter: workers replaced, every login answered" \
+  eval 'all_main recycle 12 && journal | grep -q "done with its requests: replaced"'
+ct_run rm -rf /etc/systemd/system/nemvoweb.service.d
+ct_run systemctl daemon-reload
+ct_run systemctl restart nemvoweb.service
+main_pid=$(service_pid)
+
+say "== Reload under load"
+load_out=$tmp/load
+: > "$load_out"
+( while :; do
+    curl -s --max-time 30 -o /dev/null -w '%{http_code}\n' --data-urlencode "u=$db_user" --data-urlencode "p=$db_password" \
+      "$nginx_url/cgi-bin/nemvoweb/main" >> "$load_out"
+  done ) &
+load_pid=$!
+sleep 1
+ct_run systemctl reload nemvoweb.service
+sleep 1
+ct_run systemctl reload nemvoweb.service
+sleep 1
+kill "$load_pid"; wait "$load_pid" 2>/dev/null; load_pid=""
+reload_total=$(wc -l < "$load_out")
+reload_failed=$(grep -vcx 200 "$load_out")
+echo "     reload: $reload_total requests during two reloads, $reload_failed failed"
+check "two reloads under load: same main process, program started anew, no request failed" \
+  eval '[ "$reload_total" -gt 10 ] && [ "$reload_failed" -eq 0 ] && [ "$(service_pid)" = "$main_pid" ] &&
+        [ "$(journal | grep -c "started anew, listening on")" -ge 2 ] && ct_run systemctl -q is-active nemvoweb.service'
+
+say "== The main process killed, then stopped with requests in flight"
+ct_run systemctl kill -s KILL --kill-who=main nemvoweb.service
+requests=()
+for i in $(seq 4); do right "queued-$i" "$nginx_url/cgi-bin/nemvoweb/main" & requests+=($!); done
+wait "${requests[@]}"
+check "the main process killed: restarted (Restart=on-failure), the queued logins answered" \
+  eval 'all_main queued 4 && [ "$(service_pid)" != "$main_pid" ] && [ "$(service_pid)" != 0 ]'
+requests=()
+for i in $(seq 4); do right "inflight-$i" "$nginx_url/cgi-bin/nemvoweb/main" & requests+=($!); done
+sleep 0.2
+t0=$(date +%s%N)
+ct_run systemctl stop nemvoweb.service
+t1=$(date +%s%N)
+wait "${requests[@]}"
+check "stop with requests in flight: ended in $(( (t1 - t0) / 1000000 )) ms, within the shutdown bound, none lost" \
+  eval '[ $(( (t1 - t0) / 1000000 )) -lt 30000 ] && all_main inflight 4'
+right restarted "$nginx_url/cgi-bin/nemvoweb/main"
+check "the socket starts it again on the next request" is_main restarted
+ws nginx stop "$tmp/nginx"
+
+say "== The journal"
+journal -o export > "$tmp/journal.export"
+check "journal: the pool's lines with their priorities (notice for signals, warning for a killed worker)" \
+  eval 'grep -B20 -A20 "^MESSAGE=SIGTERM from process" "$tmp/journal.export" | grep -q "^PRIORITY=5" &&
+        grep -B20 -A20 "^MESSAGE=worker $victim killed" "$tmp/journal.export" | grep -q "^PRIORITY=4"'
+check "journal: no name or process id of the program's own before its lines" \
+  eval '! journal -o cat | grep -qE "^nemvoweb\[[0-9]+\]: "'
+journal > "$work/journal.txt"
+
+say "== systemd-analyze security"
+ct_run systemd-analyze security --no-pager nemvoweb.service > "$work/security.txt" 2>&1
+score=$(sed -n 's/.*Overall exposure level for nemvoweb.service: \([0-9.]*\).*/\1/p' "$work/security.txt")
+echo "     exposure: ${score:-?}"
+check "systemd-analyze security: exposure ${score:-?} <= $max_score" \
+  eval '[ -n "$score" ] && awk -v s="$score" -v m="$max_score" "BEGIN { exit !(s <= m) }"'
+
+say "== CGI through lighttpd and Apache"
+site lighttpd-cgi lighttpd lighttpd.conf "$port"
+logins lighttpd-cgi
+ws lighttpd stop "$tmp/lighttpd-cgi"
+site apache-cgi apache apache2.conf
+logins apache-cgi
+ws apache stop "$tmp/apache-cgi"
+site lighttpd-fastcgi lighttpd lighttpd-fastcgi.conf "$port"
+logins lighttpd-fastcgi
+ws lighttpd stop "$tmp/lighttpd-fastcgi"
+site apache-fastcgi apache apache2-fastcgi.conf
+logins apache-fastcgi
+ws apache stop "$tmp/apache-fastcgi"
 
 # --- Upgrade, remove, purge ----------------------------------------------------------------
 
-cp /etc/nemvo/Nemvo.Config "$tmp/Nemvo.Config.edited"
-DEBIAN_FRONTEND=noninteractive dpkg -i "$deb" > "$work/dpkg-reinstall.log" 2>&1
-check "reinstalling keeps the administrator's edits" cmp -s /etc/nemvo/Nemvo.Config "$tmp/Nemvo.Config.edited"
-check "reinstalling keeps root:www-data 0640" [ "$(stat -c '%U:%G %a' /etc/nemvo/Nemvo.Config)" = "root:www-data 640" ]
-
-dpkg -r nemvoweb > "$work/dpkg-remove.log" 2>&1
-check "remove: the program is gone" [ ! -e /usr/lib/cgi-bin/nemvoweb ]
-check "remove: the edited configuration stays" cmp -s /etc/nemvo/Nemvo.Config "$tmp/Nemvo.Config.edited"
-
-dpkg --purge nemvoweb > "$work/dpkg-purge.log" 2>&1
-check "purge: the package is gone" bash -c "! dpkg-query -W -f='\${Status}' nemvoweb 2>/dev/null | grep -q installed"
-check "purge: the configuration and /etc/nemvo are gone" [ ! -e /etc/nemvo ]
-check "purge: the trace group is gone" bash -c "! getent group $trace_group >/dev/null"
-check "purge: the fail2ban filter and jails are gone, fail2ban's own directories stay" \
-  bash -c "for f in ${fail2ban_files[*]}; do [ ! -e \$f ] || exit 1; done; [ -d /etc/fail2ban/jail.d ] || ! dpkg -s fail2ban >/dev/null 2>&1"
+ct_run systemctl disable --now nemvoweb.socket nemvoweb.service > /dev/null 2>&1
+ct_run cp /etc/nemvo/Nemvo.Config /root/Nemvo.Config.edited
+ct_run env DEBIAN_FRONTEND=noninteractive dpkg -i /root/nemvoweb.deb > "$work/dpkg-reinstall.log" 2>&1
+check "reinstalling keeps the administrator's edits and root:www-data 0640" \
+  eval 'ct_run cmp -s /etc/nemvo/Nemvo.Config /root/Nemvo.Config.edited &&
+        [ "$(ct_run stat -c "%U:%G %a" /etc/nemvo/Nemvo.Config)" = "root:www-data 640" ]'
+ct_run dpkg -r nemvoweb > "$work/dpkg-remove.log" 2>&1
+check "remove: the program is gone, the edited configuration stays" \
+  eval '! ct_run test -e /usr/lib/cgi-bin/nemvoweb && ct_run cmp -s /etc/nemvo/Nemvo.Config /root/Nemvo.Config.edited'
+ct_run dpkg --purge nemvoweb > "$work/dpkg-purge.log" 2>&1
+check "purge: the configuration and /etc/nemvo are gone" eval '! ct_run test -e /etc/nemvo'
 while read -r f; do
   [ "$f" = /. ] && continue
-  [ -e "$f" ] && [ ! -d "$f" ] && echo "$f"
+  ct_run test -e "$f" && ! ct_run test -d "$f" && echo "$f"
 done < "$tmp/files" > "$tmp/left-files"
 check "purge: none of the package's files is left" [ ! -s "$tmp/left-files" ]
-scan > "$tmp/after"
+ct_run rm -f /root/nemvoweb.deb /root/Nemvo.Config.edited
+ct_run userdel nemvoadmin 2>/dev/null
+ct_run rm -rf /srv/nemvo-test
+ct_run find / -xdev \( -path /proc -o -path /sys -o -path "$root" -o -path "$tmp" \) -prune -o -iname '*nemvo*' -print \
+  2>/dev/null | sort > "$tmp/after"
 comm -13 "$tmp/before" "$tmp/after" > "$tmp/new"
-check "purge: nothing named after it is left (units' state, dpkg's records, /run)" [ ! -s "$tmp/new" ]
+check "purge: nothing named after it is left (units' state, dpkg's records, users, groups)" [ ! -s "$tmp/new" ]
 [ ! -s "$tmp/left-files" ] || sed 's/^/  left: /' "$tmp/left-files"
 [ ! -s "$tmp/new" ] || sed 's/^/  left: /' "$tmp/new"
-rm -f "$marker"
+check "purge: the trace group is gone" eval '[ -z "$trace_group" ] || ! ct_run getent group "$trace_group" >/dev/null'
 
-echo "$passed passed, $failed failed"
+ct_stop
+check "this machine: nemvoweb not installed, nothing of the container left running" \
+  eval '! host_installed && ! pgrep -f "nemvopkg$$" >/dev/null'
+
+echo "$passed passed, $failed failed ($(( $(date +%s) - started )) s)"
 [ "$failed" -eq 0 ]
