@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "base/BitMix.h"
+
 namespace nemvo {
 
 namespace {
@@ -33,19 +35,12 @@ struct Bucket {
 constexpr size_t kBuckets = size_t(kServerGap);
 constexpr size_t kBucketsOffset = 32;
 
-uint64_t Mix(uint64_t x) {
-  x ^= x >> 30;
-  x *= 0xbf58476d1ce4e5b9ULL;
-  x ^= x >> 27;
-  x *= 0x94d049bb133111ebULL;
-  return x ^ (x >> 31);
-}
 
 uint64_t Hash(uint64_t seed, const void* data, size_t size) {
   uint64_t h = 0xcbf29ce484222325ULL ^ seed;
   const auto* bytes = static_cast<const unsigned char*>(data);
   for (size_t i = 0; i < size; ++i) h = (h ^ bytes[i]) * 0x100000001b3ULL;
-  return Mix(h);
+  return MixBits(h);
 }
 
 }  // namespace
@@ -65,7 +60,7 @@ TLoginThrottleTable::TLoginThrottleTable(std::span<std::byte> block, const TLogi
   static_assert(sizeof(Record) == kRecordSize);
   uint64_t stored[2];
   std::memcpy(stored, fBlock.data() + sizeof kMagic, sizeof stored);
-  if (std::memcmp(fBlock.data(), kMagic, sizeof kMagic) == 0 && stored[1] == Mix(stored[0] ^ kInUse)) {
+  if (std::memcmp(fBlock.data(), kMagic, sizeof kMagic) == 0 && stored[1] == MixBits(stored[0] ^ kInUse)) {
     fSeed = stored[0];
     return;
   }
@@ -75,7 +70,7 @@ TLoginThrottleTable::TLoginThrottleTable(std::span<std::byte> block, const TLogi
   const uint64_t seed = newSeed();
   fSeed = seed;
   static_assert(kBucketsOffset + kBuckets * sizeof(Bucket) <= kHeaderSize);
-  const uint64_t header[2] = {seed, Mix(seed ^ kInUse)};
+  const uint64_t header[2] = {seed, MixBits(seed ^ kInUse)};
   std::memcpy(fBlock.data() + sizeof kMagic, header, sizeof header);
   std::memcpy(fBlock.data(), kMagic, sizeof kMagic);
 }

@@ -6,6 +6,8 @@
 #include <new>
 #include <random>
 
+#include "base/BitMix.h"
+
 namespace nemvo::platform {
 
 // Each word of `places` holds an address's fingerprint (high half) and the
@@ -20,18 +22,11 @@ struct TRefusedPeerLog::Shared {
 
 namespace {
 
-uint64_t Mix(uint64_t x) {
-  x ^= x >> 30;
-  x *= 0xbf58476d1ce4e5b9ULL;
-  x ^= x >> 27;
-  x *= 0x94d049bb133111ebULL;
-  return x ^ (x >> 31);
-}
 
 uint64_t Fingerprint(const TPeerAllowList::Address& address, uint64_t key) {
   uint64_t halves[2];
   std::memcpy(halves, address.data(), sizeof halves);
-  return Mix(Mix(key ^ halves[0]) ^ halves[1]);
+  return MixBits(MixBits(key ^ halves[0]) ^ halves[1]);
 }
 
 uint64_t Pack(uint64_t high, int64_t seconds) { return high << 32 | (uint64_t(seconds + 1) & 0xffffffffu); }

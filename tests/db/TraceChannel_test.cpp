@@ -18,6 +18,7 @@
 #include "support/ChildProcess.h"
 #include "support/ForkedProcess.h"
 #include "db/IBErrors.h"
+#include "db/OwnTraceChannel.h"
 #include "db/TraceChannel.h"
 #include "db/TraceReader.h"
 #include "db/WriterThread.h"
@@ -29,15 +30,8 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = TTraceChannel::Clock;
 
-class TraceChannelTest : public ::testing::Test {
+class TraceChannelTest : public testing::OwnTraceChannelTest {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    fName = std::string("nemvo-test.") + info->name() + "." + std::to_string(getpid());
-    fChannel = TTraceChannel::Open(fName);
-  }
-  void TearDown() override { platform::RemoveSharedChannel(TTraceChannel::ObjectNames(fName)); }
-
   testing::TChildProcess::Environment Env() const { return {{"NEMVO_TRACE_CHANNEL", fName}}; }
 
   // Starts nemvo-trace and waits until it has registered.
@@ -68,8 +62,6 @@ class TraceChannelTest : public ::testing::Test {
     return object;
   }
 
-  std::string fName;
-  std::unique_ptr<TTraceChannel> fChannel;
   std::unique_ptr<platform::TSharedMemory> fMemory;
 };
 

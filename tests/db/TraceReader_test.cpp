@@ -12,6 +12,7 @@
 #include <fstream>
 #include <thread>
 
+#include "db/OwnTraceChannel.h"
 #include "db/TraceChannel.h"
 #include "db/TraceDisplay.h"
 #include "db/TraceReader.h"
@@ -55,15 +56,8 @@ long MemoryKiB(pid_t pid, const std::string& field) {
   return -1;
 }
 
-class TraceReaderTest : public ::testing::Test {
+class TraceReaderTest : public testing::OwnTraceChannelTest {
  protected:
-  void SetUp() override {
-    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    fName = std::string("nemvo-test.") + info->name() + "." + std::to_string(getpid());
-    fChannel = TTraceChannel::Open(fName);
-  }
-  void TearDown() override { platform::RemoveSharedChannel(TTraceChannel::ObjectNames(fName)); }
-
   // Offers chunks as a writer that ignores the protocol would: no lock, no
   // waiting for the readers, `length` bytes of `fill` stamped `stamp`, until
   // `stop` (or `count` chunks).
@@ -90,8 +84,6 @@ class TraceReaderTest : public ::testing::Test {
     }
   }
 
-  std::string fName;
-  std::unique_ptr<TTraceChannel> fChannel;
 };
 
 TEST_F(TraceReaderTest, EndlessMessageIsCutAndEveryCallKeepsItsDeadline) {
