@@ -251,20 +251,23 @@ for size in 65537 1048576; do
   check_not_started "a $size-byte body"
   unwatch
 done
-# Without a declared length Apache starts the program and cuts the body at
-# the limit; the answer is the server's all the same. Apache's FastCGI proxy
-# passes such a body on without a length (cut at the limit), and the program
-# reads no body without one.
-watch
-request chunked -H "Transfer-Encoding: chunked" --data-binary "@$work/padded.1048576" "$main_url"
-if [ "$site_server" = apache-fastcgi ]; then
-  check "a chunked 1 MiB body: passed on without a length, so the program reads none of it" is_rejected chunked
-else
-  check "a chunked 1 MiB body: $site_server's 413" eval '[ "$status" = 413 ] && ! grep -q "Painel" "$work/chunked.body"'
-  check "a chunked 1 MiB body: the 413 carries the program's security headers" security_headers chunked program
-fi
-[ "$site_server" = apache ] || check_not_started "a chunked 1 MiB body"
-unwatch
+# A body without a declared length: the other servers read it and refuse it
+# at the limit; Apache would start the program and cut the body there, so
+# its configuration refuses any body sent without a length (411: browsers
+# always declare one), before the program runs.
+chunked_status=413
+[[ $site_server != apache* ]] || chunked_status=411
+padded_login 102400
+for size in 1048576 102400; do
+  watch
+  request chunked -H "Transfer-Encoding: chunked" --data-binary "@$work/padded.$size" "$main_url"
+  check "a chunked $size-byte body: $site_server's $chunked_status" \
+    eval '[ "$status" = "$chunked_status" ] && ! grep -q "Painel" "$work/chunked.body"'
+  check "a chunked $size-byte body: the $chunked_status carries the program's security headers" \
+    security_headers chunked program
+  check_not_started "a chunked $size-byte body"
+  unwatch
+done
 watch
 request small --data-urlencode "u=$NEMVO_TEST_USER" --data-urlencode "p=$NEMVO_TEST_PASSWORD" "$main_url"
 check "a right login after them: main page" is_main small
