@@ -1,6 +1,9 @@
 #include "db/WriterThread.h"
 
+#include <atomic>
+
 #include "base/Exception.h"
+#include "platform/TerminationRequests.h"
 
 namespace nemvo {
 
@@ -26,7 +29,29 @@ TWriterThread::TWriterThread(std::string channelName, TTraceAccess access, std::
       fAccess(std::move(access)),
       fThread([this] { Run(); }) {}
 
-TWriterThread::~TWriterThread() { Stop(); }
+namespace {
+std::atomic<long> gInHand{0};
+static_assert(std::atomic<long>::is_always_lock_free);
+}  // namespace
+
+bool TraceMessagesInHand() { return gInHand.load(std::memory_order_acquire) > 0; }
+
+void TWriterThread::Recount() {
+  const long inHand = long(fQueue.size()) + (fDelivering ? 1 : 0);
+  const long all = gInHand.fetch_add(inHand - fCounted, std::memory_order_acq_rel) + (inHand - fCounted);
+  fCounted = inHand;
+  // A process asked to end after its answer waited for the messages in hand
+  // (platform/TerminationRequests.h): the last one is gone.
+  if (all == 0) platform::EndIfAskedAndMay();
+}
+
+TWriterThread::~TWriterThread() {
+  Stop();
+  std::lock_guard guard(fLock);
+  fQueue.clear();
+  fDelivering = false;
+  Recount();
+}
 
 void TWriterThread::WriteSQLData(std::string text, TTraceFlag flag) {
   timespec now;
@@ -43,6 +68,7 @@ void TWriterThread::WriteSQLData(std::string text, TTraceFlag flag) {
       ++fDropped;
     }
     fPeakQueued = std::max(fPeakQueued, fQueue.size());
+    Recount();
   }
   fWake.notify_one();
   std::unique_lock guard(fLock);
@@ -157,15 +183,21 @@ void TWriterThread::Run() {
       if (fStopping && now >= fStopDeadline) {
         fQueue.clear();
         fQueuedBytes = 0;
+        Recount();
         return;
       }
       message = std::move(fQueue.front());
       fQueue.pop_front();
       fQueuedBytes -= message.text.size();
+      fDelivering = true;
+      Recount();
       deadline = now + MessageTimeout;
       if (fStopping) deadline = std::min(deadline, fStopDeadline);
     }
     Deliver(message, deadline);
+    std::lock_guard guard(fLock);
+    fDelivering = false;
+    Recount();
   }
 }
 

@@ -77,6 +77,9 @@ class TWriterThread {
   // The channel, opened when it is not and may be tried; null otherwise.
   TTraceChannel* Channel(const TTraceAccess& access, TTraceChannel::Clock::time_point now);
   void Deliver(Message& message, TTraceChannel::Clock::time_point deadline);
+  // Brings this writer's part of the process's count of messages in hand up
+  // to date; under fLock.
+  void Recount();
 
   const std::string fChannelName;
   const std::string fApplicationTitle;
@@ -94,6 +97,8 @@ class TWriterThread {
   std::condition_variable fLookedAt;
   bool fStopping = false;
   TTraceChannel::Clock::time_point fStopDeadline{};
+  bool fDelivering = false;  // a message taken from the queue is being handed over
+  long fCounted = 0;         // this writer's part of the process's count
 
   // The writer thread's own.
   std::unique_ptr<TTraceChannel> fChannel;
@@ -102,6 +107,11 @@ class TWriterThread {
 
   std::thread fThread;  // last: started once everything above is in place
 };
+
+// Whether any writer of this process holds a message (queued, or being
+// handed to the readers). Safe in a signal handler: a process asked to end
+// after its answer ends at once only when none is.
+bool TraceMessagesInHand();
 
 // The current local date and time as days since 30 December 1899.
 double LocalDateTimeNow();

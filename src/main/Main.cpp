@@ -25,6 +25,7 @@
 #include "cgi/ExceptionReport.h"
 #include "cgi/FastCGIApplication.h"
 #include "cgi/WorkerReporter.h"
+#include "db/WriterThread.h"
 #include "main/CommandLine.h"
 #include "platform/Environment.h"
 #include "platform/ListeningSocket.h"
@@ -46,6 +47,18 @@ using namespace nemvo;
 // records the class only; the module is made for the request.
 void RegisterModuleClasses(TCGIApplication& application) { application.RegisterModuleClass(TWM1::StaticClass()); }
 
+// Whether a request to end after the answer ends the process at once
+// (platform/TerminationRequests.h). NEMVO_END_AT_ONCE=0 switches it off: the
+// handler takes SIGTERM from the client library, which installs its own. A
+// sanitized build finishes as ever, so that its leak check runs.
+bool EndAtOnceAfterAnswer() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return false;
+#else
+  return platform::EnvironmentVariable("NEMVO_END_AT_ONCE") != "0";
+#endif
+}
+
 int RunCGI() {
   int exitCode = 0;
   try {
@@ -58,10 +71,16 @@ int RunCGI() {
     // Standard input and error end first, so that a web server that waits for
     // all of them (Apache, fcgiwrap) finds them ended when it sees the output
     // end.
-    platform::IgnoreTerminationRequests();
     platform::EndStandardInput();
     platform::EndStandardError();
     platform::EndStandardOutput();
+    // A web server that asks the process to end now (Apache does after every
+    // answer, and waits) has all it will get: the process ends at once,
+    // unless a trace message is still on its way to a reader.
+    if (EndAtOnceAfterAnswer())
+      platform::EndAtOnceOnTerminationRequest([] { return !TraceMessagesInHand(); });
+    else
+      platform::IgnoreTerminationRequests();
   } catch (...) {
     // Nothing goes to standard output now: the web server gets no response.
     ShowException(CurrentExceptionInfo());

@@ -5,6 +5,8 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <atomic>
+
 namespace nemvo::platform {
 
 namespace {
@@ -36,6 +38,34 @@ void IgnoreTerminationRequests() {
   // Ignoring a signal drops it when it is pending, so unblocking after this
   // delivers nothing.
   sigaction(SIGTERM, &ignore, nullptr);
+  SetBlocked(SIG_UNBLOCK);
+}
+
+namespace {
+std::atomic<bool (*)()> gMayEnd{nullptr};
+std::atomic<bool> gAsked{false};
+static_assert(std::atomic<bool (*)()>::is_always_lock_free && std::atomic<bool>::is_always_lock_free);
+
+void EndIfMay(int) {
+  gAsked.store(true);
+  EndIfAskedAndMay();
+}
+}  // namespace
+
+void EndIfAskedAndMay() {
+  bool (*mayEnd)() = gMayEnd.load();
+  if (mayEnd && gAsked.load() && mayEnd()) _exit(0);
+}
+
+void EndAtOnceOnTerminationRequest(bool (*mayEnd)()) {
+  gMayEnd.store(mayEnd);
+  struct sigaction end = {};
+  end.sa_handler = EndIfMay;
+  sigemptyset(&end.sa_mask);
+  end.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &end, nullptr);
+  // Only this thread takes it: the others (the client library's) keep it
+  // blocked, so the handler never runs in the middle of theirs.
   SetBlocked(SIG_UNBLOCK);
 }
 

@@ -20,6 +20,20 @@ void DeferTerminationRequests();
 // and finishes on its own.
 void IgnoreTerminationRequests();
 
+// For a process whose answer is complete: from now on a request to end, a
+// waiting one included, ends it at once (exit status 0), skipping what is
+// left of its shutdown (the client library's alone takes tens of
+// milliseconds, and Apache waits for it after every CGI answer), when
+// `mayEnd` says so at that moment; otherwise it ends at the first call of
+// EndIfAskedAndMay that finds `mayEnd` true. `mayEnd` runs in a signal
+// handler: it may only read atomics.
+void EndAtOnceOnTerminationRequest(bool (*mayEnd)());
+
+// Ends the process at once (exit status 0) when a request to end has come
+// since EndAtOnceOnTerminationRequest and its `mayEnd` now says so; for the
+// code that makes `mayEnd` true (from any thread).
+void EndIfAskedAndMay();
+
 // For a process that serves many requests: a descriptor that becomes
 // readable once the process has been asked to end (SIGTERM, or SIGINT from a
 // terminal). Both are blocked from now on, so they arrive only through it and

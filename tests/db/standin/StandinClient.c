@@ -38,6 +38,9 @@
  *                                   message defaults to a lost connection's
  *   NEMVO_STANDIN_DETACH_MESSAGES=A|B, NEMVO_STANDIN_DETACH_CODE=N
  *                                   isc_detach_database fails, as for attach
+ *   NEMVO_STANDIN_DETACH_DELAY_MS=N  isc_detach_database takes N ms first
+ *                                   (a server slow to let go), then records
+ *                                   "detached"
  *   NEMVO_STANDIN_LOG=path          every call is appended to the file, one
  *                                   line each: the entry point's name; for an
  *                                   attach also the database name and the
@@ -50,6 +53,7 @@
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <string.h>
 
 #include "db/InterBaseExtensions.h"
@@ -156,6 +160,11 @@ ISC_STATUS isc_attach_database(ISC_STATUS* status, short nameLength, const ISC_S
 
 ISC_STATUS isc_detach_database(ISC_STATUS* status, isc_db_handle* db) {
   Record("detach");
+  const char* delay = getenv("NEMVO_STANDIN_DETACH_DELAY_MS");
+  if (delay && *delay) {
+    usleep((useconds_t)(atoi(delay) * 1000));
+    Record("detached");
+  }
   const char* messages = getenv("NEMVO_STANDIN_DETACH_MESSAGES");
   if (messages) return Fail(status, messages, EnvCode("NEMVO_STANDIN_DETACH_CODE", isc_network_error));
   Clear(status);
