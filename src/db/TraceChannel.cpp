@@ -1,16 +1,13 @@
 #include "db/TraceChannel.h"
 
-#include <grp.h>
-#include <pwd.h>
-
 #include <algorithm>
 #include <bit>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <vector>
 
 #include "db/ErrorReporting.h"
+#include "platform/Accounts.h"
 #include "platform/Environment.h"
 #include "platform/SystemError.h"
 
@@ -38,31 +35,6 @@ size_t SlotWord(unsigned slot) { return TTraceChannel::SlotWordsOffset + 4 * siz
 
 std::mutex gDefaultAccessLock;
 std::optional<TTraceAccess> gDefaultAccess;
-
-// The group's number; nothing when there is no such group.
-std::optional<gid_t> GroupId(const std::string& name) {
-  std::vector<char> buffer(16384);
-  group entry;
-  group* found = nullptr;
-  if (getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::nullopt;
-  return found->gr_gid;
-}
-
-std::string GroupName(gid_t id) {
-  std::vector<char> buffer(16384);
-  group entry;
-  group* found = nullptr;
-  if (getgrgid_r(id, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::to_string(id);
-  return found->gr_name;
-}
-
-std::string UserName(uid_t id) {
-  std::vector<char> buffer(16384);
-  passwd entry;
-  passwd* found = nullptr;
-  if (getpwuid_r(id, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::to_string(id);
-  return found->pw_name;
-}
 
 std::string ModeText(mode_t mode) {
   char text[8];
@@ -123,15 +95,15 @@ std::string TTraceChannel::DescribeOpenFailure(const std::string& baseName, cons
   const std::string channel = "the trace channel " + baseName;
   const std::string path = std::string(platform::SharedObjectDirectory) + "/" + failure.object;
   const std::string removal = " (rm " + std::string(platform::SharedObjectDirectory) + "/" + baseName + ".*)";
-  const std::string found = failure.found ? path + ": owner " + UserName(failure.owner) + ", group " +
-                                                GroupName(failure.group) + ", mode " + ModeText(failure.mode)
+  const std::string found = failure.found ? path + ": owner " + platform::UserName(failure.owner) + ", group " +
+                                                platform::GroupName(failure.group) + ", mode " + ModeText(failure.mode)
                                           : path;
   switch (failure.kind) {
     case Kind::kNoAccess:
       // Made for a group this account is not in: the usual case, and the
       // remedy is the administrator's.
       if (failure.found && (failure.mode & 0777) == 0660)
-        return "no access to " + channel + " (objects of group " + GroupName(failure.group) +
+        return "no access to " + channel + " (objects of group " + platform::GroupName(failure.group) +
                ", mode 0660): ask to be added to that group";
       return "no access to " + channel + " (" + found + "): its owner has taken it away; an administrator can remove "
              "its objects" + removal;
@@ -157,7 +129,7 @@ std::unique_ptr<TTraceChannel> TTraceChannel::Open(const std::string& baseName) 
 std::unique_ptr<TTraceChannel> TTraceChannel::Open(const std::string& baseName, const TTraceAccess& access) {
   platform::SharedAccess shared;
   if (!access.group.empty()) {
-    shared.group = GroupId(access.group);
+    shared.group = platform::GroupId(access.group);
     if (!shared.group)
       RaiseOpenFailure("the trace channel " + baseName + " is not used: its group " + access.group +
                        " does not exist");

@@ -2,8 +2,6 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <grp.h>
-#include <pwd.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -13,6 +11,9 @@
 
 #include <cerrno>
 #include <cstring>
+#include <optional>
+
+#include "platform/Accounts.h"
 
 namespace nemvo::platform {
 
@@ -76,14 +77,9 @@ bool LookUpId(const std::string& name, bool group, id_t& id) {
     id = id_t(std::stoul(name));
     return true;
   }
-  if (group) {
-    const struct group* found = getgrnam(name.c_str());
-    if (found) id = found->gr_gid;
-    return found != nullptr;
-  }
-  const struct passwd* found = getpwnam(name.c_str());
-  if (found) id = found->pw_uid;
-  return found != nullptr;
+  const std::optional<id_t> found = group ? GroupId(name) : UserId(name);
+  if (found) id = *found;
+  return found.has_value();
 }
 
 ListeningSocket OpenUnix(const std::string& path, const ListenOptions& options, std::string& error) {
