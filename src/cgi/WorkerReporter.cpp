@@ -11,8 +11,8 @@
 #include "cgi/PoolStatusPage.h"
 #include "cgi/RequestSource.h"
 #include "platform/ListenQueue.h"
+#include "platform/LogLine.h"
 #include "platform/PoolBoard.h"
-#include "platform/WorkerPool.h"
 
 namespace nemvo {
 

@@ -30,6 +30,7 @@
 #include "platform/Environment.h"
 #include "platform/ListeningSocket.h"
 #include "platform/LogFile.h"
+#include "platform/LogLine.h"
 #include "platform/ModularPower.h"
 #include "platform/PoolBoard.h"
 #include "platform/ProcessInfo.h"

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/LogFile.h"
+#include "platform/LogLine.h"
 #include "platform/PoolBoard.h"
 #include "platform/ReadinessSet.h"
 #include "platform/ServiceNotifier.h"

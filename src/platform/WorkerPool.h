@@ -27,8 +27,6 @@
 #include <string>
 #include <vector>
 
-#include "platform/LogLine.h"
-
 namespace nemvo::platform {
 
 class TPoolBoard;
