@@ -98,6 +98,19 @@ TEST(ClientLibraryBinding, XmlExtensionComesFromItsOwnLibrary) {
   EXPECT_EQ(ProbeLine("withxml", "version"), "version 63000");
 }
 
+TEST(ClientLibraryBinding, XmlLibraryLackingAnEntryPointFailsItsOwnCallsAlone) {
+  const auto lines = ProbeLines("brokenxml", {"load", "version", "call:isc_attach_database",
+                                              "call:isc_dsql_xml_fetch", "call:isc_dsql_xml_buffer_fetch",
+                                              "call:isc_dsql_xml_fetch", "call:isc_detach_database"});
+  ASSERT_EQ(lines.size(), 7u);
+  EXPECT_EQ(lines[0], "loaded");
+  EXPECT_EQ(lines[1], "version 63000");
+  EXPECT_EQ(lines[2], "result 0");
+  // Never half bound: the entry point that the library has fails as well.
+  for (int i : {3, 4, 5}) EXPECT_TRUE(lines[i].starts_with("EOSError ")) << lines[i];
+  EXPECT_EQ(lines[6], "result 0");
+}
+
 TEST(ClientLibraryBinding, MissingRequiredEntryPointNeverLeavesAHalfBinding) {
   const std::string osError = "EOSError 38 0 System Error.  Code: 38.\\r\\nFunction not implemented";
   // Entry points resolved before the missing one must not answer afterwards:

@@ -1,5 +1,6 @@
 /* A stand-in for the client's XML extension library: present, and every
-   entry point fails with "stand-in: not supported". */
+   entry point fails with "stand-in: not supported". Built with
+   STANDIN_XML_LACKS_BUFFER_FETCH, it lacks one of the three. */
 #include <ibase.h>
 
 #include "db/InterBaseExtensions.h"
@@ -23,7 +24,9 @@ ISC_STATUS isc_dsql_xml_fetch_all(ISC_STATUS* status, isc_stmt_handle* stmt, uns
   return Unsupported(status);
 }
 
+#ifndef STANDIN_XML_LACKS_BUFFER_FETCH
 ISC_STATUS isc_dsql_xml_buffer_fetch(ISC_STATUS* status, isc_stmt_handle* stmt, ISC_SCHAR* buffer, int bufferSize,
                                      unsigned short dialect, XSQLDA* sqlda, struct IB_XMLDA* xmlda) {
   return Unsupported(status);
 }
+#endif
