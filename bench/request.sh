@@ -18,9 +18,10 @@
 #
 # Each comparison runs in both orders and the figures average them. Refused
 # logins are paced and use a user name of their own per run, so that the
-# server's failed-login throttle (more than 16 failing names, or 4 failures of
-# one name, within about 8 s) stays out of the way (NEMVO_BENCH_REFUSED_RUNS
-# runs per command and order, default 10).
+# database server's failed-login guard (more than 16 failing names, or 4
+# failures of one name, within about 8 s) stays out of the way, and a client
+# address of their own (cgi_run), so that nemvoweb's own per-client throttle
+# does (NEMVO_BENCH_REFUSED_RUNS runs per command and order, default 10).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -82,6 +83,13 @@ check "nemvoweb, accepted" 95000 POST /main "$right" "$program"
 check "floor, accepted" 102000 POST /main "$right" "$floor_login" "$db" "$template"
 check "nemvoweb, refused" 200 POST /main "$refused" "$program"
 check "floor, refused" 50 POST /main "$refused" "$floor_login" "$db" "$template"
+# The refusal itself, not a throttled client's page.
+refusal_body="u=nemvo_no_check$$&p=wrong"
+printf '%s' "$refusal_body" |
+  env -i REQUEST_METHOD=POST PATH_INFO=/main CONTENT_LENGTH=${#refusal_body} REMOTE_ADDR=10.255.0.1 \
+    CONTENT_TYPE=application/x-www-form-urlencoded "$program" >"$tmp/refusal"
+grep -q 'Senha inv' "$tmp/refusal" ||
+  { say "nemvoweb's refused login did not answer the refusal page"; exit 1; }
 [ "$(env -i REQUEST_METHOD=POST PATH_INFO=/other "$program" </dev/null | wc -c)" = 0 ] ||
   { say "nemvoweb answers another path"; exit 1; }
 
@@ -162,6 +170,7 @@ instructions() {
   shift 3
   printf '%s' "$body" |
     env -i REQUEST_METHOD="$method" PATH_INFO="$path" SERVER_PROTOCOL=HTTP/1.1 CONTENT_LENGTH="${#body}" \
+      REMOTE_ADDR="10.$((RANDOM % 256)).$((RANDOM % 256)).$((RANDOM % 256))" \
       CONTENT_TYPE=application/x-www-form-urlencoded \
       valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
     awk '/Collected :/ { print $NF }'

@@ -17,7 +17,7 @@
 set -euo pipefail
 
 packages=(
-  build-essential cmake pkg-config git
+  build-essential cmake pkg-config git lld
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-dev valgrind
   firebird3.0-server firebird3.0-utils libfbclient2 firebird-dev libssl-dev libtommath-dev
