@@ -32,7 +32,36 @@ TWriterThread::TWriterThread(std::string channelName, TTraceAccess access, std::
 namespace {
 std::atomic<long> gInHand{0};
 static_assert(std::atomic<long>::is_always_lock_free);
+
+// Writers that hold a message and have not yet had their first look at the
+// channel.
+struct PendingLooks {
+  std::mutex lock;
+  std::condition_variable done;
+  long count = 0;
+};
+PendingLooks& Looks() {
+  static PendingLooks looks;
+  return looks;
+}
 }  // namespace
+
+void AwaitTraceChannelLook() {
+  PendingLooks& looks = Looks();
+  std::unique_lock guard(looks.lock);
+  looks.done.wait_for(guard, TWriterThread::FirstLookWait, [&looks] { return looks.count == 0; });
+}
+
+void TWriterThread::LookPending(bool pending) {
+  if (pending == fLookPending) return;
+  fLookPending = pending;
+  PendingLooks& looks = Looks();
+  {
+    std::lock_guard guard(looks.lock);
+    looks.count += pending ? 1 : -1;
+  }
+  if (!pending) looks.done.notify_all();
+}
 
 bool TraceMessagesInHand() { return gInHand.load(std::memory_order_acquire) > 0; }
 
@@ -51,6 +80,7 @@ TWriterThread::~TWriterThread() {
   fQueue.clear();
   fDelivering = false;
   Recount();
+  LookPending(false);
 }
 
 void TWriterThread::WriteSQLData(std::string text, TTraceFlag flag) {
@@ -69,10 +99,9 @@ void TWriterThread::WriteSQLData(std::string text, TTraceFlag flag) {
     }
     fPeakQueued = std::max(fPeakQueued, fQueue.size());
     Recount();
+    if (!fLooked) LookPending(true);
   }
   fWake.notify_one();
-  std::unique_lock guard(fLock);
-  if (!fLooked) fLookedAt.wait_for(guard, FirstLookWait, [this] { return fLooked || fStopping; });
 }
 
 void TWriterThread::SetAccess(const TTraceAccess& access) {
@@ -146,8 +175,8 @@ void TWriterThread::Deliver(Message& message, TTraceChannel::Clock::time_point d
   {
     std::lock_guard guard(fLock);
     fLooked = true;
+    LookPending(false);
   }
-  fLookedAt.notify_all();
   // Without a channel, or without a reader, the message goes nowhere; nobody
   // misses it.
   if (!channel || channel->MonitorCount() == 0) return;

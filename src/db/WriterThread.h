@@ -35,10 +35,9 @@ class TWriterThread {
   // After a failed open, or a channel lost under this process, the next try
   // comes no sooner than this: messages meanwhile are dropped at once.
   static constexpr auto ReopenInterval = std::chrono::seconds(5);
-  // How long the first message waits for the writer's first look at the
-  // channel. A CGI program ends its standard error with its answer, often
-  // before the writer would get to say that the channel cannot be used;
-  // the look itself never waits, so this bound is for a loaded machine.
+  // How long AwaitTraceChannelLook waits for the writers' first look at the
+  // channel. The look itself never waits, so this bound is for a loaded
+  // machine.
   static constexpr auto FirstLookWait = std::chrono::milliseconds(100);
 
   // Told once per process why the channel cannot be used (a line for the
@@ -53,8 +52,7 @@ class TWriterThread {
   TWriterThread& operator=(const TWriterThread&) = delete;
 
   // Queues the message, stamped with the current time; never waits for
-  // anything but the queue's own lock, and the first time for the writer's
-  // first look at the channel (FirstLookWait at most).
+  // anything but the queue's own lock.
   void WriteSQLData(std::string text, TTraceFlag flag);
   // The channel is opened with `access` from the next message on (at once,
   // when it differs from the current one); off closes it.
@@ -80,6 +78,9 @@ class TWriterThread {
   // Brings this writer's part of the process's count of messages in hand up
   // to date; under fLock.
   void Recount();
+  // Counts this writer among those AwaitTraceChannelLook waits for, or not;
+  // under fLock.
+  void LookPending(bool pending);
 
   const std::string fChannelName;
   const std::string fApplicationTitle;
@@ -94,7 +95,7 @@ class TWriterThread {
   TTraceAccess fAccess;
   bool fAccessChanged = false;
   bool fLooked = false;  // the channel tried once (and any failure reported)
-  std::condition_variable fLookedAt;
+  bool fLookPending = false;
   bool fStopping = false;
   TTraceChannel::Clock::time_point fStopDeadline{};
   bool fDelivering = false;  // a message taken from the queue is being handed over
@@ -107,6 +108,13 @@ class TWriterThread {
 
   std::thread fThread;  // last: started once everything above is in place
 };
+
+// Waits (FirstLookWait at most) until every writer that was given a message
+// has had its first look at the channel, and so has said why it cannot be
+// used, if it cannot. A CGI program calls it after its answer and before it
+// ends its standard error: the look runs while the answer is made, not
+// before it.
+void AwaitTraceChannelLook();
 
 // Whether any writer of this process holds a message (queued, or being
 // handed to the readers). Safe in a signal handler: a process asked to end

@@ -67,6 +67,9 @@ int RunCGI() {
     Application->Initialize();
     RegisterModuleClasses(*Application);
     Application->Run();
+    // What the trace writer has to say about its channel goes out with the
+    // answer's standard error.
+    AwaitTraceChannelLook();
     // The answer is complete: the web server gets it now, not after the
     // shutdown below (the client library's alone takes tens of milliseconds).
     // Standard input and error end first, so that a web server that waits for
