@@ -71,6 +71,15 @@ db=$("$fb" url "$dbpath")
 functions other "$db" POST /other "u=$user&p=$password" ''
 functions refused "$db" POST /main "u=nemvo_order_no&p=wrong" 'Senha inv'
 functions accepted "$db" POST /main "u=$user&p=$password" 'Painel'
+# The program's own mp_exptmod and what it calls, which the client library
+# runs through its integer library during a login: callgrind counts them to
+# that library.
+cat >> "$tmp/all" <<'NAMES'
+mp_exptmod
+_ZN5nemvo8platform19LibraryModularPowerEPv
+_ZN5nemvo8platform12_GLOBAL__N_116NextModularPowerEv
+_ZZN5nemvo8platform12_GLOBAL__N_113ObjectHoldingEPKvENUlP12dl_phdr_infomPvE_4_FUNES5_mS6_
+NAMES
 functions unreachable "127.0.0.1/1:/nemvo-order/none.fdb" POST /main "u=$user&p=$password" 'Erro'
 
 {

@@ -100,8 +100,8 @@ void TCGIResponse::SetIntegerField(int index, int64_t value) {
   if (index == 0) fContentLength = value;
 }
 
-void TCGIResponse::SetContent(const std::string& text) {
-  fContent = text;
+void TCGIResponse::SetContent(std::string text) {
+  fContent = std::move(text);
   if (!fContentStream) fContentLength = int64_t(fContent.size());
 }
 

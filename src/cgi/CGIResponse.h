@@ -20,7 +20,7 @@ class TCGIResponse : public TWebResponse {
   void SetIntegerField(int index, int64_t value) override;
   std::string GetContent() override { return fContent; }
   // Also sets ContentLength to the text's length when no stream is set.
-  void SetContent(const std::string& text) override;
+  void SetContent(std::string text) override;
   void SetContentStream(std::unique_ptr<TStream> stream) override;
   int GetStatusCode() override { return fStatusCode; }
   // A new code brings its reason phrase (empty for a code without one);

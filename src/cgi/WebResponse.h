@@ -35,7 +35,8 @@ class TWebResponse {
   virtual int64_t GetIntegerField(int index) = 0;
   virtual void SetIntegerField(int index, int64_t value) = 0;
   virtual std::string GetContent() = 0;
-  virtual void SetContent(const std::string& text) = 0;
+  // Taken by value: a page of a hundred KiB is moved in, not copied.
+  virtual void SetContent(std::string text) = 0;
   virtual void SetContentStream(std::unique_ptr<TStream> stream);
   virtual int GetStatusCode() = 0;
   virtual void SetStatusCode(int code) = 0;
