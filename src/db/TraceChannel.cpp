@@ -236,15 +236,23 @@ bool TTraceChannel::PublishChunk(const char* text, size_t length, TTraceFlag fla
     chunk = c.writeEvent->Add(ChunkNumberOffset, 1);
   }
   c.writeEvent->WakeAll(ChunkNumberOffset);
+  // A reader that dies is waited for no longer; but a chunk that only dead
+  // readers were offered reached nobody, and is not delivered: its message
+  // (and the count of dropped ones it told of) is counted as dropped.
+  bool takenByOne = false;
   for (;;) {
     const uint32_t taken = c.readEvent->Load(TakenCountOffset);
     for (unsigned slot = 0; slot < MaxReaders; ++slot) {
       const uint64_t bit = uint64_t(1) << slot;
-      if ((waitingFor & bit) && (c.readFinishedEvent->Load(SlotWord(slot)) == chunk ||
-                                 !c.readFinishedEvent->ByteLockedElsewhere(slot)))
+      if (!(waitingFor & bit)) continue;
+      if (c.readFinishedEvent->Load(SlotWord(slot)) == chunk) {
+        takenByOne = true;
         waitingFor &= ~bit;
+      } else if (!c.readFinishedEvent->ByteLockedElsewhere(slot)) {
+        waitingFor &= ~bit;
+      }
     }
-    if (waitingFor == 0) return true;
+    if (waitingFor == 0) return takenByOne;
     const auto now = Clock::now();
     if (now >= deadline) return false;
     c.readEvent->WaitWhile(TakenCountOffset, taken, std::min(deadline, now + ReaderRecheck));

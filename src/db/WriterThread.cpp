@@ -40,9 +40,11 @@ struct PendingLooks {
   std::condition_variable done;
   long count = 0;
 };
+// Never destroyed: a process may end (exit's destructors) while a writer
+// thread still runs.
 PendingLooks& Looks() {
-  static PendingLooks looks;
-  return looks;
+  static PendingLooks* const looks = new PendingLooks;
+  return *looks;
 }
 }  // namespace
 
