@@ -135,11 +135,11 @@ F* As(void* address) {
 void BindXmlLocked() {
   BindingState& state = Binding();
   state.xmlLibrary = platform::LoadLibraryByName(XmlLibraryName);
+  if (!state.xmlLibrary) {
+    for (M& missing : state.xmlMissing) missing = M::mpVersion65;
+    return;
+  }
   for (int i = 0; i < XmlEntryPointCount; ++i) {
-    if (!state.xmlLibrary) {
-      state.xmlMissing[i] = M::mpVersion65;
-      continue;
-    }
     state.xmlAddress[i] = platform::FindEntryPoint(state.xmlLibrary, XmlEntryPointNames[i]);
     if (!state.xmlAddress[i]) {
       const int error = platform::LastErrorCode();

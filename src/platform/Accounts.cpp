@@ -8,39 +8,36 @@
 namespace nemvo::platform {
 
 namespace {
-constexpr size_t kBufferSize = 16384;
+
+// The entry that `lookUp` (one of the reentrant getpw*_r/getgr*_r) finds for
+// `key`, passed to `take`; `otherwise` when there is none.
+template <class Entry, class Key, class LookUp, class Take, class Result>
+Result Find(LookUp lookUp, const Key& key, Take take, Result otherwise) {
+  std::vector<char> buffer(16384);
+  Entry entry;
+  Entry* found = nullptr;
+  if (lookUp(key, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return otherwise;
+  return take(*found);
+}
+
 }  // namespace
 
 std::optional<uid_t> UserId(const std::string& name) {
-  std::vector<char> buffer(kBufferSize);
-  passwd entry;
-  passwd* found = nullptr;
-  if (getpwnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::nullopt;
-  return found->pw_uid;
+  return Find<passwd>(getpwnam_r, name.c_str(), [](const passwd& e) { return std::optional<uid_t>(e.pw_uid); },
+                      std::optional<uid_t>());
 }
 
 std::optional<gid_t> GroupId(const std::string& name) {
-  std::vector<char> buffer(kBufferSize);
-  group entry;
-  group* found = nullptr;
-  if (getgrnam_r(name.c_str(), &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::nullopt;
-  return found->gr_gid;
+  return Find<group>(getgrnam_r, name.c_str(), [](const group& e) { return std::optional<gid_t>(e.gr_gid); },
+                     std::optional<gid_t>());
 }
 
 std::string UserName(uid_t id) {
-  std::vector<char> buffer(kBufferSize);
-  passwd entry;
-  passwd* found = nullptr;
-  if (getpwuid_r(id, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::to_string(id);
-  return found->pw_name;
+  return Find<passwd>(getpwuid_r, id, [](const passwd& e) { return std::string(e.pw_name); }, std::to_string(id));
 }
 
 std::string GroupName(gid_t id) {
-  std::vector<char> buffer(kBufferSize);
-  group entry;
-  group* found = nullptr;
-  if (getgrgid_r(id, &entry, buffer.data(), buffer.size(), &found) != 0 || !found) return std::to_string(id);
-  return found->gr_name;
+  return Find<group>(getgrgid_r, id, [](const group& e) { return std::string(e.gr_name); }, std::to_string(id));
 }
 
 }  // namespace nemvo::platform
